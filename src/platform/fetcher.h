@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+namespace quorvel {
+
+// Limits of one transfer and of a batch; the defaults are the program's.
+struct FetchLimits {
+    int maxConcurrent = 32;        // transfers running at once in one batch
+    int maxPerHost = 6;            // transfers running at once to one host:port
+    long maxRedirects = 5;
+    long connectTimeoutMs = 15000;
+    long totalTimeoutMs = 60000;
+    long lowSpeedBytesPerSec = 100; // abort when slower than this ...
+    long lowSpeedSeconds = 15;      // ... for this long
+    qint64 maxBodyBytes = 16 * 1024 * 1024; // decoded body cap
+};
+
+struct FetchResult {
+    bool ok = false;
+    QByteArray body;
+    QString error;      // why it failed, for people; empty when ok
+    long httpStatus = 0; // 0 for local files and transport failures
+};
+
+// The results of one start(): result i belongs to url i.
+class FetchBatch {
+public:
+    virtual ~FetchBatch() = default; // cancels transfers still running
+    virtual std::size_t size() const = 0;
+    // Blocks until request index has finished and hands its result out (once).
+    virtual FetchResult take(std::size_t index) = 0;
+};
+
+// Fetches documents: http(s) URLs over the network, a local path or a file:// URL from disk.
+class Fetcher {
+public:
+    virtual ~Fetcher() = default;
+    // Starts every request at once (within the limits) and returns at once.
+    virtual std::unique_ptr<FetchBatch> start(const QStringList& urls) = 0;
+    // Thread-safe: makes every running and later take() of current batches fail quickly.
+    virtual void cancel() = 0;
+
+    // One request, blocking.
+    FetchResult fetch(const QString& url);
+};
+
+} // namespace quorvel

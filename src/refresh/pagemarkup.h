@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+
+namespace quorvel {
+
+class XmlDocument;
+
+// Appends one fetched feed to the page text: anchor, heading (linked image or plain),
+// at most articleLimit items (at least one when any is below a channel) in full or
+// headings-only form, then "<hr>". Feed texts are sanitised; texts inside attribute
+// values are escaped. When isFirstSlot and an item is listed, *firstItemTitle receives
+// the first item's title.
+void appendFeedMarkup(const XmlDocument& feed, int articleLimit, bool headingsOnly,
+                      bool isFirstSlot, QString* pageText, QString* firstItemTitle);
+
+// "<html><body>" + style block + feed markup + "</body></html>".
+QString pageSkeleton(const QString& styleBlock, const QString& pageText);
+// Written when feeds.htm is missing at the start of a run.
+QString noOfflinePage(const QString& styleBlock);
+// Written when the store holds no feed entry.
+QString noFeedsPage(const QString& styleBlock);
+
+} // namespace quorvel

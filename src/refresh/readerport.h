@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QString>
+
+#include "store/prompter.h"
+
+namespace quorvel {
+
+// What the refresh cycle needs of the reader window. The reader implements it (posting to
+// its UI thread); the headless run prints; tests record. Message boxes come through the
+// Prompter base.
+class ReaderPort : public Prompter {
+public:
+    // The window's title bar.
+    virtual void setTitle(const QString& title) = 0;
+    // The tray icon's tip field as the cycle writes it: the text up to its first NUL, at most
+    // 64 characters, is what the user sees (see trayTipText).
+    virtual void setTrayTip(const QString& tipField) = 0;
+    // Shows the page file in the browser view.
+    virtual void showPage(const QString& path) = 0;
+    // Window opacity alpha (1..255) and the tool-window style.
+    virtual void applyOpacity(int alpha) = 0;
+    // Opens a file with the desktop's handler for its type.
+    virtual void openWithDesktop(const QString& path) = 0;
+    // Tick state of "Stick to Edges".
+    virtual void setMagneticTicked(bool ticked) = 0;
+    // Leaves exactly the interval item ticked whose interval equals the setting, or none.
+    virtual void markIntervalForSetting(const QString& refreshText) = 0;
+};
+
+// What the tray shows of a tip field: the text up to its first NUL, cut to 64 characters,
+// trailing padding spaces dropped.
+QString trayTipText(const QString& tipField);
+
+} // namespace quorvel

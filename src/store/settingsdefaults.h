@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QString>
+
+namespace quorvel {
+
+class FeedStore;
+class Prompter;
+
+// The store layout version this program writes.
+inline constexpr const char* kCurrentStoreVersion = "1_6_0_0";
+
+// Brings the store up to the current layout: every missing style value and `magnetic` get
+// their defaults (present ones are kept), `refresh`, `min`, `trans` and `quorvelVersion` are
+// reset, every feed entry gains a missing `num`, `headers` or `disabled`; then saves.
+// Returns false (with *error) when the store cannot be loaded or saved; the file is then
+// unchanged. The caller reads the settings again afterwards.
+bool applySettingsDefaults(const FeedStore& store, QString* error = nullptr);
+
+// Tells the user "Quorvel RSS Reader will now update", then runs applySettingsDefaults.
+bool announceUpdate(Prompter& prompter, const FeedStore& store, QString* error = nullptr);
+
+// True when a version text ("1_5_0_0") is older than the current layout; a text that does
+// not read as a number counts as older.
+bool isOlderStoreVersion(const QString& versionText);
+
+} // namespace quorvel

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QtGlobal>
+
+namespace quorvel {
+
+class FeedStore;
+
+// Writes `refresh` (milliseconds) on the root and saves the store. Failures go to errorSink;
+// the file then keeps its previous content. Returns whether the store was written.
+bool storeRefreshSetting(const FeedStore& store, qint64 intervalMs);
+
+// Writes `magnetic` as "true"/"false" from the tick state of "Stick to Edges" and saves.
+bool storeMagneticSetting(const FeedStore& store, bool ticked);
+
+} // namespace quorvel

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <deque>
+#include <functional>
+
+#include <QString>
+#include <QStringList>
+
+#include "refresh/readerport.h"
+
+namespace quorvel::test {
+
+// A ReaderPort that records every call as a line ("title: ...", "tip: ...", "page: ...",
+// "prompt: <title>|<text>", "opacity: N", "open: ...", "magnetic: 0/1", "interval: ...")
+// and answers prompts from a queue (Ok when the queue is empty).
+class RecordingPort : public ReaderPort {
+public:
+    QStringList calls;
+    std::deque<MessageAnswer> answers;
+    std::vector<Message> prompts;
+
+    void setTitle(const QString& title) override { calls << "title: " + title; }
+    void setTrayTip(const QString& tipField) override { calls << "tip: " + trayTipText(tipField); }
+    void showPage(const QString& path) override { calls << "page: " + path; }
+    void applyOpacity(int alpha) override { calls << "opacity: " + QString::number(alpha); }
+    void openWithDesktop(const QString& path) override { calls << "open: " + path; }
+    void setMagneticTicked(bool ticked) override { calls << QString("magnetic: %1").arg(ticked ? 1 : 0); }
+    void markIntervalForSetting(const QString& refreshText) override { calls << "interval: " + refreshText; }
+    MessageAnswer prompt(const Message& message) override {
+        prompts.push_back(message);
+        calls << "prompt: " + message.title + "|" + message.text;
+        if (answers.empty())
+            return MessageAnswer::Ok;
+        MessageAnswer a = answers.front();
+        answers.pop_front();
+        return a;
+    }
+
+    // The recorded lines that start with prefix, prefix removed.
+    QStringList callsOf(const QString& prefix) const {
+        QStringList out;
+        for (const QString& c : calls)
+            if (c.startsWith(prefix + ": "))
+                out << c.mid(prefix.size() + 2);
+        return out;
+    }
+};
+
+} // namespace quorvel::test
