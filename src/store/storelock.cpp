@@ -8,6 +8,8 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 namespace quorvel {

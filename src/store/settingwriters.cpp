@@ -1,0 +1,40 @@
+#include "settingwriters.h"
+
+#include <QString>
+
+#include "store/errorsink.h"
+#include "store/feedstore.h"
+#include "store/storeaccess.h"
+
+namespace quorvel {
+
+namespace {
+
+bool writeRootAttribute(const FeedStore& store, const QString& name, const QString& value,
+                        const char* source) {
+    QString error;
+    XmlDocument document = store.load(&error);
+    if (!document.isNull()) {
+        for (XmlNode root : queryNodes(document, QStringLiteral("//root")))
+            root.setAttribute(name, value);
+        if (store.save(document, &error))
+            return true;
+    }
+    errorSink(error, 0, QLatin1String(source));
+    return false;
+}
+
+} // namespace
+
+bool storeRefreshSetting(const FeedStore& store, qint64 intervalMs) {
+    return writeRootAttribute(store, QStringLiteral("refresh"), QString::number(intervalMs),
+                              "storeRefreshSetting");
+}
+
+bool storeMagneticSetting(const FeedStore& store, bool ticked) {
+    return writeRootAttribute(store, QStringLiteral("magnetic"),
+                              ticked ? QStringLiteral("true") : QStringLiteral("false"),
+                              "storeMagneticSetting");
+}
+
+} // namespace quorvel
