@@ -1,0 +1,78 @@
+#include "badfeedlog.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLocale>
+#include <QSaveFile>
+#include <QTime>
+
+#include "refresh/connectivity.h"
+#include "store/errorsink.h"
+#include "store/feedstore.h"
+#include "store/storeaccess.h"
+
+namespace quorvel {
+
+namespace {
+
+// The system's time format with seconds, without a time zone.
+QString timeText() {
+    QString format = QLocale::system().timeFormat(QLocale::LongFormat);
+    format.remove(QLatin1Char('t'));
+    return QLocale::system().toString(QTime::currentTime(), format.trimmed());
+}
+
+} // namespace
+
+bool logBadFeed(const FeedStore& store, int feedIndex) {
+    QString error;
+    const XmlDocument document = store.load(&error);
+    if (document.isNull()) {
+        errorSink(error, 0, QStringLiteral("logBadFeed"));
+        return false;
+    }
+    const std::vector<XmlNode> feeds = queryNodes(document, QStringLiteral("//feed"));
+    if (feedIndex < 0 || feedIndex >= static_cast<int>(feeds.size())) {
+        errorSink(QStringLiteral("no feed entry at position %1").arg(feedIndex), 0,
+                  QStringLiteral("logBadFeed"));
+        return false;
+    }
+    const QString url = feeds[feedIndex].getAttribute(QStringLiteral("url")).value_or(QString());
+
+    QFile log(store.errorLogPath());
+    const bool isNew = !log.exists();
+    if (!log.open(QIODevice::WriteOnly | QIODevice::Append)) {
+        errorSink(log.errorString(), 0, QStringLiteral("logBadFeed: ") + log.fileName());
+        return false;
+    }
+    QByteArray lines;
+    if (isNew)
+        lines += QByteArray(kErrorLogHeading) + "\r\n";
+    lines += (shortDateText() + QLatin1Char('-') + timeText() + QLatin1Char(' ') + url).toUtf8();
+    lines += "\r\n";
+    if (log.write(lines) != lines.size() || !log.flush()) {
+        errorSink(log.errorString(), 0, QStringLiteral("logBadFeed: ") + log.fileName());
+        return false;
+    }
+    return true;
+}
+
+bool writeTextFile(const QString& path, const QString& text, bool withBom, QString* error) {
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        if (error)
+            *error = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), file.errorString());
+        return false;
+    }
+    if (withBom)
+        file.write("\xEF\xBB\xBF", 3);
+    file.write(text.toUtf8());
+    if (!file.commit()) {
+        if (error)
+            *error = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), file.errorString());
+        return false;
+    }
+    return true;
+}
+
+} // namespace quorvel
