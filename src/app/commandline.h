@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace quorvel {
+
+// What the command line asked for.
+struct CommandLine {
+    bool refresh = false;
+    bool help = false;
+    bool version = false;
+    QString dataDir;
+    QString importOpml;
+    QString exportOpml;
+    QString error; // non-empty when the arguments could not be understood
+};
+
+// Parses the arguments after the program name.
+CommandLine parseCommandLine(const QStringList& arguments);
+
+// The --help text.
+QString usageText();
+
+} // namespace quorvel

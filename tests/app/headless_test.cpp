@@ -1,0 +1,97 @@
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include "app/commandline.h"
+#include "loopbackserver.h"
+
+namespace quorvel {
+namespace {
+
+using test::LoopbackServer;
+using test::Response;
+
+struct Run {
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+Run runQuorvel(const QStringList& arguments, const QString& probe = QString()) {
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("DISPLAY");
+    env.remove("WAYLAND_DISPLAY");
+    env.remove("QT_QPA_PLATFORM");
+    if (!probe.isEmpty())
+        env.insert("QUORVEL_PROBE_URL", probe);
+    process.setProcessEnvironment(env);
+    process.start(QUORVEL_BINARY, arguments);
+    EXPECT_TRUE(process.waitForFinished(60000));
+    return Run{process.exitCode(), QString::fromLocal8Bit(process.readAllStandardOutput()),
+               QString::fromLocal8Bit(process.readAllStandardError())};
+}
+
+TEST(CommandLine, ParsesOptionsAndRejectsStrangers) {
+    CommandLine line = parseCommandLine({"--refresh", "--data-dir", "/tmp/x"});
+    EXPECT_TRUE(line.refresh);
+    EXPECT_EQ(line.dataDir, "/tmp/x");
+    EXPECT_TRUE(line.error.isEmpty());
+    EXPECT_FALSE(parseCommandLine({"--data-dir"}).error.isEmpty());
+    EXPECT_FALSE(parseCommandLine({"--frobnicate"}).error.isEmpty());
+    EXPECT_EQ(parseCommandLine({"--export-opml", "-"}).exportOpml, "-");
+}
+
+TEST(HeadlessBinary, RefreshesFeedsFromALoopbackServerAndPrintsThePage) {
+    LoopbackServer server;
+    server.setRoute("/probe", Response{200, "up"});
+    server.setRoute("/news", Response{200, "<rss><channel><title>News</title><item><title>"
+                                           "Headline</title></item></channel></rss>"});
+    QTemporaryDir dir;
+    QFile store(dir.path() + "/rss_feeds.xml");
+    ASSERT_TRUE(store.open(QIODevice::WriteOnly));
+    store.write(QStringLiteral("<root><feed url='%1' num='5' headers='true'/><feed url='%2'/></root>")
+                    .arg(server.url("/news"), server.url("/gone"))
+                    .toUtf8());
+    store.close();
+
+    const Run run = runQuorvel({"--refresh", "--data-dir", dir.path()}, server.url("/probe"));
+    EXPECT_EQ(run.status, 0) << run.err.toStdString();
+    EXPECT_EQ(run.out.trimmed(), dir.path() + "/feeds.htm");
+    EXPECT_TRUE(run.err.contains("title: Quorvel RSS Reader 1 of 2")) << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains("tip: Quorvel RSS Reader | Headline"));
+    EXPECT_TRUE(run.err.contains("There were errors. Click 'OK' to view the error log."));
+    EXPECT_TRUE(run.err.contains("error log: " + dir.path() + "/error.log"));
+    QFile page(dir.path() + "/feeds.htm");
+    ASSERT_TRUE(page.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(page.readAll().contains("<span class='heading'>News</span>"));
+}
+
+TEST(HeadlessBinary, OfflineStillSucceedsAndUnreadableStoreFails) {
+    QTemporaryDir dir;
+    Run run = runQuorvel({"--refresh", "--data-dir", dir.path()}, "http://127.0.0.1:1/");
+    EXPECT_EQ(run.status, 0) << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains("tip: Working Offline"));
+    EXPECT_TRUE(QFile::exists(dir.path() + "/rss_feeds.xml"));
+
+    QFile store(dir.path() + "/rss_feeds.xml");
+    ASSERT_TRUE(store.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    store.write("<root>");
+    store.close();
+    run = runQuorvel({"--refresh", "--data-dir", dir.path()}, "http://127.0.0.1:1/");
+    EXPECT_NE(run.status, 0);
+    EXPECT_TRUE(run.err.contains("rss_feeds.xml")) << run.err.toStdString();
+}
+
+TEST(HeadlessBinary, HelpVersionAndBadArguments) {
+    EXPECT_EQ(runQuorvel({"--version"}).out.trimmed(), "Quorvel RSS Reader " QUORVEL_VERSION_TEXT);
+    EXPECT_TRUE(runQuorvel({"--help"}).out.contains("--data-dir DIR"));
+    const Run bad = runQuorvel({"--bogus"});
+    EXPECT_NE(bad.status, 0);
+    EXPECT_TRUE(bad.err.contains("unknown argument: --bogus"));
+}
+
+} // namespace
+} // namespace quorvel
