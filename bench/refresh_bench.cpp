@@ -1,0 +1,144 @@
+// Serves N synthetic RSS 2.0 feeds of M items from loopback servers on 127.0.0.1..10, each
+// request delayed by L ms, and times `quorvel --refresh` over them: wall time and the peak
+// resident memory of the refresh process, median of R runs.
+//
+// usage: refresh_bench [feeds=200] [items=30] [delayMs=100] [runs=5]
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include "loopbackserver.h"
+
+extern char** environ;
+
+using quorvel::test::LoopbackServer;
+using quorvel::test::Response;
+
+namespace {
+
+QByteArray syntheticFeed(int feed, int items) {
+    QByteArray xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><rss version=\"2.0\"><channel>";
+    xml += "<title>Feed " + QByteArray::number(feed) + "</title><link>http://example.org/</link>";
+    xml += "<lastBuildDate>Sun, 06 Dec 2026 10:00:00 GMT</lastBuildDate>";
+    for (int i = 0; i < items; ++i) {
+        xml += "<item><title>Story " + QByteArray::number(i) + " of feed " + QByteArray::number(feed) +
+               "</title><link>http://example.org/" + QByteArray::number(feed) + "/" +
+               QByteArray::number(i) + "</link><pubDate>Sun, 06 Dec 2026 09:" +
+               QByteArray::number(10 + i % 50) +
+               ":00 GMT</pubDate><description>&lt;p&gt;A short summary with &lt;b&gt;bold&lt;/b&gt; "
+               "text and a &lt;a href=\"http://example.org/more\"&gt;link&lt;/a&gt;.&lt;/p&gt;"
+               "</description></item>";
+    }
+    return xml + "</channel></rss>";
+}
+
+struct Sample {
+    double seconds;
+    long peakKiB;
+    int status;
+};
+
+Sample runRefresh(const QString& folder, const QString& probe) {
+    const QByteArray binary = QUORVEL_BINARY;
+    const QByteArray dir = QFile::encodeName(folder);
+    const QByteArray probeVar = "QUORVEL_PROBE_URL=" + probe.toUtf8();
+    std::vector<char*> env;
+    for (char** e = environ; *e; ++e)
+        if (strncmp(*e, "DISPLAY=", 8) && strncmp(*e, "WAYLAND_DISPLAY=", 16) &&
+            strncmp(*e, "QUORVEL_PROBE_URL=", 18))
+            env.push_back(*e);
+    env.push_back(const_cast<char*>(probeVar.constData()));
+    env.push_back(nullptr);
+    char* argv[] = {const_cast<char*>(binary.constData()), const_cast<char*>("--refresh"),
+                    const_cast<char*>("--data-dir"), const_cast<char*>(dir.constData()), nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    const auto start = std::chrono::steady_clock::now();
+    pid_t pid = 0;
+    if (posix_spawn(&pid, binary.constData(), &actions, nullptr, argv, env.data()) != 0) {
+        std::perror("posix_spawn");
+        std::exit(1);
+    }
+    int status = 0;
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    posix_spawn_file_actions_destroy(&actions);
+    return Sample{seconds, usage.ru_maxrss, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const int feeds = argc > 1 ? std::atoi(argv[1]) : 200;
+    const int items = argc > 2 ? std::atoi(argv[2]) : 30;
+    const int delayMs = argc > 3 ? std::atoi(argv[3]) : 100;
+    const int runs = argc > 4 ? std::atoi(argv[4]) : 5;
+
+    std::vector<std::unique_ptr<LoopbackServer>> servers;
+    for (int a = 1; a <= 10; ++a)
+        servers.push_back(std::make_unique<LoopbackServer>(QStringLiteral("127.0.0.%1").arg(a)));
+    servers[0]->setRoute("/probe", Response{200, "up"});
+
+    QTemporaryDir dir;
+    QByteArray store = "<root>";
+    for (int f = 0; f < feeds; ++f) {
+        LoopbackServer& server = *servers[f % servers.size()];
+        const QString path = QStringLiteral("/feed%1.xml").arg(f);
+        Response response{200, syntheticFeed(f, items)};
+        response.delayMs = delayMs;
+        server.setRoute(path, response);
+        store += "<feed url='" + server.url(path).toUtf8() + "' num='" + QByteArray::number(items) +
+                 "' headers='false' disabled='false'/>";
+    }
+    store += "</root>";
+    QFile file(dir.path() + "/rss_feeds.xml");
+    if (!file.open(QIODevice::WriteOnly))
+        return 1;
+    file.write(store);
+    file.close();
+    // Complete the store's settings once, so every timed run does the same work.
+    runRefresh(dir.path(), servers[0]->url("/probe"));
+
+    std::vector<Sample> samples;
+    for (int r = 0; r < runs; ++r) {
+        samples.push_back(runRefresh(dir.path(), servers[0]->url("/probe")));
+        if (samples.back().status != 0) {
+            std::fprintf(stderr, "refresh failed with status %d\n", samples.back().status);
+            return 1;
+        }
+    }
+    std::vector<double> walls;
+    std::vector<long> peaks;
+    for (const Sample& s : samples) {
+        walls.push_back(s.seconds);
+        peaks.push_back(s.peakKiB);
+    }
+    std::sort(walls.begin(), walls.end());
+    std::sort(peaks.begin(), peaks.end());
+    std::printf("feeds=%d items=%d delay_ms=%d runs=%d\n", feeds, items, delayMs, runs);
+    std::printf("wall_s: median %.3f min %.3f max %.3f\n", walls[walls.size() / 2], walls.front(),
+                walls.back());
+    std::printf("peak_rss_mb: median %.1f max %.1f\n", peaks[peaks.size() / 2] / 1024.0,
+                peaks.back() / 1024.0);
+    QFile page(dir.path() + "/feeds.htm");
+    std::printf("page_bytes: %lld\n", static_cast<long long>(page.size()));
+    return 0;
+}

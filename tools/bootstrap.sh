@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Sets up, builds and then runs the reader ("run") or every test ("test") on Debian 12.
+#   tools/bootstrap.sh run    install what is missing, build, start the reader
+#                             (without a display: one refresh, then the page's path)
+#   tools/bootstrap.sh test   install what is missing, build, run every test
+#   tools/bootstrap.sh bench  install what is missing, build, run the benchmarks
+set -euo pipefail
+mode=${1:-run}
+top=$(cd "$(dirname "$0")/.." && pwd)
+build=${QUORVEL_BUILD_DIR:-$top/build}
+
+packages=(cmake ninja-build g++ pkg-config
+          qt6-base-dev qt6-webengine-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins
+          libxml2-dev libcurl4-openssl-dev zlib1g-dev
+          libgtest-dev libgmock-dev libbenchmark-dev
+          xvfb xauth trayer xdotool x11-utils imagemagick)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  sudo_cmd=(); [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  "${sudo_cmd[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}"
+fi
+
+cmake -G Ninja -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" -j"$(nproc)"
+
+case "$mode" in
+  run)
+    exec "$build/src/app/quorvel" "${@:2}"
+    ;;
+  test)
+    cd "$build"
+    ctest --output-on-failure -j1 "${@:2}"
+    ;;
+  bench)
+    "$build/bench/page_bench"
+    "$build/bench/refresh_bench" 200 30 100 5
+    ;;
+  *)
+    echo "usage: $0 run|test|bench" >&2
+    exit 64
+    ;;
+esac
