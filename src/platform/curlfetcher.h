@@ -16,15 +16,21 @@ public:
     explicit CurlFetcher(FetchLimits limits = FetchLimits());
     ~CurlFetcher() override;
 
+    // Starts a batch whose transfers run on a thread of its own; returns at once.
     std::unique_ptr<FetchBatch> start(const QStringList& urls) override;
+    // Thread-safe: every batch started before this call stops its transfers; its requests
+    // not finished by then fail with "cancelled". Batches started later are unaffected.
     void cancel() override;
 
     // The User-Agent sent with every request.
     static QByteArray userAgent();
 
 private:
+    friend class CurlBatch;
     FetchLimits m_limits;
     std::shared_ptr<std::atomic<int>> m_cancelGeneration;
+    struct Registry; // the batches cancel() has to wake
+    std::shared_ptr<Registry> m_registry;
 };
 
 } // namespace quorvel

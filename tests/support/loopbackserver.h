@@ -13,23 +13,34 @@ struct Response {
     int status = 200;
     QByteArray body;
     QByteArray contentType = "application/rss+xml; charset=utf-8";
-    QList<QPair<QByteArray, QByteArray>> headers; // extra headers, e.g. {"Location", "/x"}
-    int delayMs = 0;          // wait before answering
-    bool gzip = false;        // send the body gzip-compressed with Content-Encoding: gzip
+    // Extra headers, e.g. {"Location", "/x"}.
+    QList<QPair<QByteArray, QByteArray>> headers;
+    int delayMs = 0;            // wait before answering
+    bool gzip = false;          // send the body gzip-compressed with Content-Encoding: gzip
     int dripBytesPerSecond = 0; // > 0: send the body this slowly (for time-out tests)
 };
 
-// Counts requests in progress across one or more servers.
+// What a client sent: the request line's parts and the headers in arrival order.
+struct ReceivedRequest {
+    QByteArray method;
+    QByteArray target; // path and query as sent
+    QList<QPair<QByteArray, QByteArray>> headers;
+    // The value of the first header with this name (case-insensitive); empty when absent.
+    QByteArray header(const QByteArray& name) const;
+};
+
+// Counts requests in progress across one or more servers. Copies share one count.
 class ConcurrencyMeter {
 public:
+    ConcurrencyMeter(); // a fresh count
     void enter();
     void leave();
     int current() const;
-    int maximum() const;
-    void reset();
+    int maximum() const; // the most requests in progress at once since creation or reset()
+    void reset();        // forgets the maximum (it restarts from current())
 private:
     struct State;
-    std::shared_ptr<State> m_state = std::make_shared<State>();
+    std::shared_ptr<State> m_state; // made in the constructor, where State is complete
 };
 
 // A real HTTP/1.1 server on a loopback address and a free port, on threads of its own.
@@ -45,12 +56,15 @@ public:
     QString address() const;
     QString url(const QString& path) const; // "http://<address>:<port><path>"
 
+    // Answers requests for path (exact target first, else the target without its query).
     void setRoute(const QString& path, const Response& response);
-    // Every request to this server, served or not, enters this meter while it is handled.
+    // Every request to this server, served or not, enters this meter while it is handled,
+    // from the end of its headers until its answer is sent; it also enters meter().
     void setMeter(const ConcurrencyMeter& meter);
-    int requestCount(const QString& path) const; // requests received for path
+    int requestCount(const QString& path) const; // requests received for path (query ignored)
     int totalRequests() const;
-    ConcurrencyMeter meter() const;
+    ConcurrencyMeter meter() const;          // this server's own meter
+    QList<ReceivedRequest> requests() const; // every request received, in arrival order
 
 private:
     struct Impl;

@@ -1,0 +1,442 @@
+#include "curlfetcher.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QUrl>
+#include <curl/curl.h>
+
+#ifndef QUORVEL_VERSION_TEXT
+#define QUORVEL_VERSION_TEXT "0.0.0"
+#endif
+
+namespace quorvel {
+
+namespace {
+
+void initCurlOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+FetchResult failure(const QString& error, long httpStatus = 0) {
+    FetchResult result;
+    result.error = error;
+    result.httpStatus = httpStatus;
+    return result;
+}
+
+QString sizeText(qint64 bytes) {
+    constexpr qint64 kib = 1024;
+    constexpr qint64 mib = 1024 * kib;
+    if (bytes > 0 && bytes % mib == 0)
+        return QStringLiteral("%1 MiB").arg(bytes / mib);
+    if (bytes > 0 && bytes % kib == 0)
+        return QStringLiteral("%1 KiB").arg(bytes / kib);
+    return QStringLiteral("%1 bytes").arg(bytes);
+}
+
+QString tooLargeText(qint64 maxBytes) {
+    return QStringLiteral("response larger than %1").arg(sizeText(maxBytes));
+}
+
+enum class SourceKind { Network, Local, Unsupported };
+
+// "scheme://" decides; a bare "name:" with a name longer than one letter (javascript:,
+// mailto:, data:) is not a path either, while "C:\..." is a drive letter.
+SourceKind classify(const QString& url) {
+    static const QRegularExpression withSlashes(QStringLiteral("^([A-Za-z][A-Za-z0-9+.-]*)://"));
+    static const QRegularExpression bareScheme(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]+:"));
+    const QRegularExpressionMatch match = withSlashes.match(url);
+    if (match.hasMatch()) {
+        const QString scheme = match.captured(1).toLower();
+        if (scheme == QLatin1String("http") || scheme == QLatin1String("https"))
+            return SourceKind::Network;
+        if (scheme == QLatin1String("file"))
+            return SourceKind::Local;
+        return SourceKind::Unsupported;
+    }
+    if (bareScheme.match(url).hasMatch())
+        return SourceKind::Unsupported;
+    return SourceKind::Local;
+}
+
+FetchResult readLocal(const QString& url, qint64 maxBytes) {
+    const QString path =
+        url.startsWith(QLatin1String("file:"), Qt::CaseInsensitive) ? QUrl(url).toLocalFile() : url;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return failure(QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
+    // Read one byte past the cap so devices and growing files are caught too.
+    QByteArray body = file.read(maxBytes + 1);
+    if (body.isNull() && file.error() != QFileDevice::NoError)
+        return failure(QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
+    if (body.size() > maxBytes)
+        return failure(tooLargeText(maxBytes));
+    FetchResult result;
+    result.ok = true;
+    result.body = std::move(body);
+    return result;
+}
+
+} // namespace
+
+class CurlBatch;
+
+struct CurlFetcher::Registry {
+    std::mutex mutex;
+    std::vector<CurlBatch*> batches;
+};
+
+namespace {
+
+struct Transfer {
+    CurlBatch* batch = nullptr;
+    std::size_t index = 0;
+    CURL* easy = nullptr;
+    std::string hostKey;
+    QByteArray body;
+    bool tooLarge = false;
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+};
+
+} // namespace
+
+// One start(): the requests, their results and the thread that drives the transfers.
+class CurlBatch : public FetchBatch {
+public:
+    CurlBatch(const QStringList& urls, const FetchLimits& limits,
+              std::shared_ptr<std::atomic<int>> generation,
+              std::shared_ptr<CurlFetcher::Registry> registry)
+        : m_urls(urls), m_limits(limits), m_generation(std::move(generation)),
+          m_startGeneration(m_generation->load()), m_registry(std::move(registry)),
+          m_slots(urls.size()) {
+        m_limits.maxConcurrent = std::max(1, m_limits.maxConcurrent);
+        m_limits.maxPerHost = std::max(1, m_limits.maxPerHost);
+        m_limits.maxBodyBytes = std::max<qint64>(0, m_limits.maxBodyBytes);
+        if (m_urls.isEmpty())
+            return;
+        m_multi = curl_multi_init();
+        if (m_multi) {
+            curl_multi_setopt(m_multi, CURLMOPT_MAX_TOTAL_CONNECTIONS,
+                              long(m_limits.maxConcurrent));
+            curl_multi_setopt(m_multi, CURLMOPT_MAX_HOST_CONNECTIONS, long(m_limits.maxPerHost));
+            curl_multi_setopt(m_multi, CURLMOPT_MAXCONNECTS, long(m_limits.maxConcurrent));
+        }
+        {
+            std::lock_guard lock(m_registry->mutex);
+            m_registry->batches.push_back(this);
+        }
+        m_thread = std::thread([this] { run(); });
+    }
+
+    ~CurlBatch() override {
+        {
+            std::lock_guard lock(m_registry->mutex);
+            auto& batches = m_registry->batches;
+            batches.erase(std::remove(batches.begin(), batches.end(), this), batches.end());
+        }
+        m_stopping = true;
+        wake();
+        if (m_thread.joinable())
+            m_thread.join();
+        if (m_multi)
+            curl_multi_cleanup(m_multi);
+    }
+
+    std::size_t size() const override { return m_slots.size(); }
+
+    FetchResult take(std::size_t index) override {
+        if (index >= m_slots.size())
+            return failure(QStringLiteral("no request %1 in this batch").arg(index));
+        std::unique_lock lock(m_mutex);
+        Slot& slot = m_slots[index];
+        m_finished.wait(lock, [&] { return slot.done || stopRequested(); });
+        if (slot.taken)
+            return failure(QStringLiteral("result already taken"));
+        slot.taken = true;
+        if (!slot.done)
+            return failure(QStringLiteral("cancelled"));
+        return std::move(slot.result);
+    }
+
+    // Called by cancel() and the destructor: interrupts curl_multi_poll and wakes take().
+    void wake() {
+        std::lock_guard lock(m_mutex);
+        if (m_multi)
+            curl_multi_wakeup(m_multi);
+        m_finished.notify_all();
+    }
+
+    static size_t onWrite(char* data, size_t size, size_t count, void* user) {
+        auto* transfer = static_cast<Transfer*>(user);
+        const size_t bytes = size * count;
+        const qint64 limit = transfer->batch->m_limits.maxBodyBytes;
+        if (qint64(transfer->body.size()) + qint64(bytes) > limit) {
+            transfer->tooLarge = true;
+            return 0; // makes curl abort the transfer with a write error
+        }
+        transfer->body.append(data, qsizetype(bytes));
+        return bytes;
+    }
+
+private:
+    struct Slot {
+        FetchResult result;
+        bool done = false;
+        bool taken = false;
+    };
+
+    struct Request {
+        SourceKind kind = SourceKind::Network;
+        QByteArray encodedUrl;
+        std::string hostKey;
+        bool answered = false;
+    };
+
+    bool stopRequested() const { return m_stopping || m_generation->load() != m_startGeneration; }
+
+    void finish(std::size_t index, FetchResult result) {
+        std::lock_guard lock(m_mutex);
+        m_slots[index].result = std::move(result);
+        m_slots[index].done = true;
+        m_finished.notify_all();
+    }
+
+    void run() {
+        prepare();
+        if (!m_multi) {
+            for (std::size_t index : m_pending)
+                finish(index, failure(QStringLiteral("cannot start transfers: %1")
+                                          .arg(m_urls[qsizetype(index)])));
+            m_pending.clear();
+        }
+        // Network transfers first, so a slow disk does not hold them back.
+        startPending();
+        answerLocal();
+        QString abortReason = QStringLiteral("cancelled");
+        while (!m_running.empty() && !stopRequested()) {
+            int stillRunning = 0;
+            const CURLMcode code = curl_multi_perform(m_multi, &stillRunning);
+            if (code != CURLM_OK) {
+                abortReason = QString::fromUtf8(curl_multi_strerror(code));
+                break;
+            }
+            if (collectFinished()) {
+                startPending();
+                continue; // new transfers need a perform before there is anything to poll
+            }
+            curl_multi_poll(m_multi, nullptr, 0, 1000, nullptr);
+        }
+        failRunning(abortReason);
+        for (std::size_t index : m_pending)
+            finish(index, failure(abortReason));
+        m_pending.clear();
+        answerLocal(); // only when stopped before getting to them
+    }
+
+    void prepare() {
+        m_requests.resize(m_slots.size());
+        for (std::size_t index = 0; index < m_requests.size(); ++index) {
+            Request& request = m_requests[index];
+            const QString& url = m_urls[qsizetype(index)];
+            request.kind = classify(url);
+            if (request.kind != SourceKind::Network)
+                continue;
+            const QUrl parsed(url.trimmed());
+            // Percent-encodes spaces and non-ASCII characters, and turns international host
+            // names into their ASCII form, which curl's URL parser requires.
+            request.encodedUrl = parsed.toEncoded();
+            const int defaultPort = parsed.scheme().toLower() == QLatin1String("https") ? 443 : 80;
+            request.hostKey = parsed.host().toLower().toStdString() + ':' +
+                              std::to_string(parsed.port(defaultPort));
+            m_pending.push_back(index);
+        }
+    }
+
+    void answerLocal() {
+        for (std::size_t index = 0; index < m_requests.size(); ++index) {
+            Request& request = m_requests[index];
+            if (request.kind == SourceKind::Network || request.answered)
+                continue;
+            request.answered = true;
+            const QString& url = m_urls[qsizetype(index)];
+            if (stopRequested())
+                finish(index, failure(QStringLiteral("cancelled")));
+            else if (request.kind == SourceKind::Local)
+                finish(index, readLocal(url, m_limits.maxBodyBytes));
+            else
+                finish(index, failure(QStringLiteral("unsupported address: %1").arg(url)));
+        }
+    }
+
+    // Starts the earliest pending requests whose host has room, so results arrive roughly
+    // in request order.
+    void startPending() {
+        auto it = m_pending.begin();
+        while (it != m_pending.end() && int(m_running.size()) < m_limits.maxConcurrent &&
+               !stopRequested()) {
+            const std::size_t index = *it;
+            if (m_perHost[m_requests[index].hostKey] >= m_limits.maxPerHost) {
+                ++it;
+                continue;
+            }
+            it = m_pending.erase(it);
+            startTransfer(index);
+        }
+    }
+
+    void startTransfer(std::size_t index) {
+        const Request& request = m_requests[index];
+        auto transfer = std::make_unique<Transfer>();
+        transfer->batch = this;
+        transfer->index = index;
+        transfer->hostKey = request.hostKey;
+        transfer->easy = curl_easy_init();
+        CURL* easy = transfer->easy;
+        if (!easy) {
+            finish(
+                index,
+                failure(QStringLiteral("cannot start transfer: %1").arg(m_urls[qsizetype(index)])));
+            return;
+        }
+        curl_easy_setopt(easy, CURLOPT_URL, request.encodedUrl.constData());
+        curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+        curl_easy_setopt(easy, CURLOPT_MAXREDIRS, m_limits.maxRedirects);
+        curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, m_limits.connectTimeoutMs);
+        curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, m_limits.totalTimeoutMs);
+        curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, m_limits.lowSpeedBytesPerSec);
+        curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, m_limits.lowSpeedSeconds);
+        curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
+        curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(easy, CURLOPT_USERAGENT, m_userAgent.constData());
+        curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &CurlBatch::onWrite);
+        curl_easy_setopt(easy, CURLOPT_WRITEDATA, transfer.get());
+        curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, transfer->errorBuffer);
+        curl_easy_setopt(easy, CURLOPT_PRIVATE, transfer.get());
+        const CURLMcode code = curl_multi_add_handle(m_multi, easy);
+        if (code != CURLM_OK) {
+            curl_easy_cleanup(easy);
+            finish(index,
+                   failure(QStringLiteral("%1: %2").arg(
+                       QString::fromUtf8(curl_multi_strerror(code)), m_urls[qsizetype(index)])));
+            return;
+        }
+        ++m_perHost[request.hostKey];
+        m_running.push_back(std::move(transfer));
+    }
+
+    bool collectFinished() {
+        bool any = false;
+        int queued = 0;
+        while (CURLMsg* message = curl_multi_info_read(m_multi, &queued)) {
+            if (message->msg != CURLMSG_DONE)
+                continue;
+            Transfer* transfer = nullptr;
+            curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &transfer);
+            const CURLcode code = message->data.result;
+            FetchResult result = resultOf(*transfer, code);
+            const std::size_t index = transfer->index;
+            release(transfer);
+            finish(index, std::move(result));
+            any = true;
+        }
+        return any;
+    }
+
+    FetchResult resultOf(Transfer& transfer, CURLcode code) const {
+        const QString& url = m_urls[qsizetype(transfer.index)];
+        long status = 0;
+        curl_easy_getinfo(transfer.easy, CURLINFO_RESPONSE_CODE, &status);
+        if (transfer.tooLarge)
+            return failure(tooLargeText(m_limits.maxBodyBytes), status);
+        if (code != CURLE_OK) {
+            const QString reason = QString::fromUtf8(curl_easy_strerror(code));
+            const QString detail = QString::fromUtf8(transfer.errorBuffer);
+            if (detail.isEmpty() || detail == reason)
+                return failure(QStringLiteral("%1: %2").arg(reason, url), status);
+            return failure(QStringLiteral("%1 (%2): %3").arg(reason, detail, url), status);
+        }
+        if (status < 200 || status > 299)
+            return failure(QStringLiteral("HTTP %1: %2").arg(status).arg(url), status);
+        FetchResult result;
+        result.ok = true;
+        result.httpStatus = status;
+        result.body = std::move(transfer.body);
+        return result;
+    }
+
+    void release(Transfer* transfer) {
+        curl_multi_remove_handle(m_multi, transfer->easy);
+        curl_easy_cleanup(transfer->easy);
+        --m_perHost[transfer->hostKey];
+        m_running.erase(std::find_if(m_running.begin(), m_running.end(),
+                                     [&](const auto& owned) { return owned.get() == transfer; }));
+    }
+
+    void failRunning(const QString& error) {
+        while (!m_running.empty()) {
+            Transfer* transfer = m_running.back().get();
+            const std::size_t index = transfer->index;
+            release(transfer);
+            finish(index, failure(error));
+        }
+    }
+
+    const QStringList m_urls;
+    FetchLimits m_limits;
+    const QByteArray m_userAgent = CurlFetcher::userAgent();
+    const std::shared_ptr<std::atomic<int>> m_generation;
+    const int m_startGeneration;
+    const std::shared_ptr<CurlFetcher::Registry> m_registry;
+    std::atomic<bool> m_stopping = false;
+
+    std::mutex m_mutex; // guards m_slots and the wake-up of m_multi
+    std::condition_variable m_finished;
+    std::vector<Slot> m_slots;
+
+    // Owned by the batch thread once it runs.
+    CURLM* m_multi = nullptr;
+    std::vector<Request> m_requests;
+    std::vector<std::size_t> m_pending;
+    std::vector<std::unique_ptr<Transfer>> m_running;
+    std::map<std::string, int> m_perHost;
+    std::thread m_thread;
+};
+
+CurlFetcher::CurlFetcher(FetchLimits limits)
+    : m_limits(limits), m_cancelGeneration(std::make_shared<std::atomic<int>>(0)),
+      m_registry(std::make_shared<Registry>()) {
+    initCurlOnce();
+}
+
+CurlFetcher::~CurlFetcher() = default;
+
+std::unique_ptr<FetchBatch> CurlFetcher::start(const QStringList& urls) {
+    return std::make_unique<CurlBatch>(urls, m_limits, m_cancelGeneration, m_registry);
+}
+
+void CurlFetcher::cancel() {
+    ++*m_cancelGeneration;
+    std::lock_guard lock(m_registry->mutex);
+    for (CurlBatch* batch : m_registry->batches)
+        batch->wake();
+}
+
+QByteArray CurlFetcher::userAgent() {
+    const curl_version_info_data* info = curl_version_info(CURLVERSION_NOW);
+    return QByteArrayLiteral("QuorvelRSSReader/" QUORVEL_VERSION_TEXT
+                             " (desktop feed reader; libcurl/") +
+           QByteArray(info ? info->version : "unknown") + ')';
+}
+
+} // namespace quorvel
