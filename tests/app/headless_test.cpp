@@ -13,13 +13,20 @@ namespace {
 using test::LoopbackServer;
 using test::Response;
 
-struct Run {
+Response served(const QByteArray& body, int delayMs = 0) {
+    Response response;
+    response.body = body;
+    response.delayMs = delayMs;
+    return response;
+}
+
+struct ProcessResult {
     int status = -1;
     QString out;
     QString err;
 };
 
-Run runQuorvel(const QStringList& arguments, const QString& probe = QString()) {
+ProcessResult runQuorvel(const QStringList& arguments, const QString& probe = QString()) {
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove("DISPLAY");
@@ -30,7 +37,7 @@ Run runQuorvel(const QStringList& arguments, const QString& probe = QString()) {
     process.setProcessEnvironment(env);
     process.start(QUORVEL_BINARY, arguments);
     EXPECT_TRUE(process.waitForFinished(60000));
-    return Run{process.exitCode(), QString::fromLocal8Bit(process.readAllStandardOutput()),
+    return ProcessResult{process.exitCode(), QString::fromLocal8Bit(process.readAllStandardOutput()),
                QString::fromLocal8Bit(process.readAllStandardError())};
 }
 
@@ -46,9 +53,9 @@ TEST(CommandLine, ParsesOptionsAndRejectsStrangers) {
 
 TEST(HeadlessBinary, RefreshesFeedsFromALoopbackServerAndPrintsThePage) {
     LoopbackServer server;
-    server.setRoute("/probe", Response{200, "up"});
-    server.setRoute("/news", Response{200, "<rss><channel><title>News</title><item><title>"
-                                           "Headline</title></item></channel></rss>"});
+    server.setRoute("/probe", served("up"));
+    server.setRoute("/news", served("<rss><channel><title>News</title><item><title>"
+                                           "Headline</title></item></channel></rss>"));
     QTemporaryDir dir;
     QFile store(dir.path() + "/rss_feeds.xml");
     ASSERT_TRUE(store.open(QIODevice::WriteOnly));
@@ -57,7 +64,7 @@ TEST(HeadlessBinary, RefreshesFeedsFromALoopbackServerAndPrintsThePage) {
                     .toUtf8());
     store.close();
 
-    const Run run = runQuorvel({"--refresh", "--data-dir", dir.path()}, server.url("/probe"));
+    const ProcessResult run = runQuorvel({"--refresh", "--data-dir", dir.path()}, server.url("/probe"));
     EXPECT_EQ(run.status, 0) << run.err.toStdString();
     EXPECT_EQ(run.out.trimmed(), dir.path() + "/feeds.htm");
     EXPECT_TRUE(run.err.contains("title: Quorvel RSS Reader 1 of 2")) << run.err.toStdString();
@@ -71,7 +78,7 @@ TEST(HeadlessBinary, RefreshesFeedsFromALoopbackServerAndPrintsThePage) {
 
 TEST(HeadlessBinary, OfflineStillSucceedsAndUnreadableStoreFails) {
     QTemporaryDir dir;
-    Run run = runQuorvel({"--refresh", "--data-dir", dir.path()}, "http://127.0.0.1:1/");
+    ProcessResult run = runQuorvel({"--refresh", "--data-dir", dir.path()}, "http://127.0.0.1:1/");
     EXPECT_EQ(run.status, 0) << run.err.toStdString();
     EXPECT_TRUE(run.err.contains("tip: Working Offline"));
     EXPECT_TRUE(QFile::exists(dir.path() + "/rss_feeds.xml"));
@@ -88,7 +95,7 @@ TEST(HeadlessBinary, OfflineStillSucceedsAndUnreadableStoreFails) {
 TEST(HeadlessBinary, HelpVersionAndBadArguments) {
     EXPECT_EQ(runQuorvel({"--version"}).out.trimmed(), "Quorvel RSS Reader " QUORVEL_VERSION_TEXT);
     EXPECT_TRUE(runQuorvel({"--help"}).out.contains("--data-dir DIR"));
-    const Run bad = runQuorvel({"--bogus"});
+    const ProcessResult bad = runQuorvel({"--bogus"});
     EXPECT_NE(bad.status, 0);
     EXPECT_TRUE(bad.err.contains("unknown argument: --bogus"));
 }
