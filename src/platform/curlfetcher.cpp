@@ -49,18 +49,19 @@ QString tooLargeText(qint64 maxBytes) {
 
 enum class SourceKind { Network, Local, Unsupported };
 
-// "scheme://" decides; a bare "name:" with a name longer than one letter (javascript:,
-// mailto:, data:) is not a path either, while "C:\..." is a drive letter.
+// file: URLs and paths are local; otherwise "scheme://" decides; a bare "name:" with a name longer
+// than one letter (javascript:, mailto:, data:) is not a path either, while "C:\..." is a drive
+// letter.
 SourceKind classify(const QString& url) {
     static const QRegularExpression withSlashes(QStringLiteral("^([A-Za-z][A-Za-z0-9+.-]*)://"));
     static const QRegularExpression bareScheme(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]+:"));
+    if (url.startsWith(QLatin1String("file:"), Qt::CaseInsensitive))
+        return SourceKind::Local;
     const QRegularExpressionMatch match = withSlashes.match(url);
     if (match.hasMatch()) {
         const QString scheme = match.captured(1).toLower();
         if (scheme == QLatin1String("http") || scheme == QLatin1String("https"))
             return SourceKind::Network;
-        if (scheme == QLatin1String("file"))
-            return SourceKind::Local;
         return SourceKind::Unsupported;
     }
     if (bareScheme.match(url).hasMatch())
@@ -98,10 +99,9 @@ struct CurlFetcher::Registry {
 namespace {
 
 struct Transfer {
-    CurlBatch* batch = nullptr;
     std::size_t index = 0;
     CURL* easy = nullptr;
-    std::string hostKey;
+    qint64 maxBodyBytes = 0;
     QByteArray body;
     bool tooLarge = false;
     char errorBuffer[CURL_ERROR_SIZE] = {};
@@ -134,15 +134,18 @@ public:
             std::lock_guard lock(m_registry->mutex);
             m_registry->batches.push_back(this);
         }
-        m_thread = std::thread([this] { run(); });
+        try {
+            m_thread = std::thread([this] { run(); });
+        } catch (...) {
+            unregister(); // the destructor does not run when the constructor throws
+            if (m_multi)
+                curl_multi_cleanup(m_multi);
+            throw;
+        }
     }
 
     ~CurlBatch() override {
-        {
-            std::lock_guard lock(m_registry->mutex);
-            auto& batches = m_registry->batches;
-            batches.erase(std::remove(batches.begin(), batches.end(), this), batches.end());
-        }
+        unregister();
         m_stopping = true;
         wake();
         if (m_thread.joinable())
@@ -178,8 +181,7 @@ public:
     static size_t onWrite(char* data, size_t size, size_t count, void* user) {
         auto* transfer = static_cast<Transfer*>(user);
         const size_t bytes = size * count;
-        const qint64 limit = transfer->batch->m_limits.maxBodyBytes;
-        if (qint64(transfer->body.size()) + qint64(bytes) > limit) {
+        if (qint64(transfer->body.size()) + qint64(bytes) > transfer->maxBodyBytes) {
             transfer->tooLarge = true;
             return 0; // makes curl abort the transfer with a write error
         }
@@ -195,11 +197,17 @@ private:
     };
 
     struct Request {
+        QString address; // the URL or path without surrounding white space
         SourceKind kind = SourceKind::Network;
         QByteArray encodedUrl;
         std::string hostKey;
-        bool answered = false;
     };
+
+    void unregister() {
+        std::lock_guard lock(m_registry->mutex);
+        auto& batches = m_registry->batches;
+        batches.erase(std::remove(batches.begin(), batches.end(), this), batches.end());
+    }
 
     bool stopRequested() const { return m_stopping || m_generation->load() != m_startGeneration; }
 
@@ -218,9 +226,7 @@ private:
                                           .arg(m_urls[qsizetype(index)])));
             m_pending.clear();
         }
-        // Network transfers first, so a slow disk does not hold them back.
         startPending();
-        answerLocal();
         QString abortReason = QStringLiteral("cancelled");
         while (!m_running.empty() && !stopRequested()) {
             int stillRunning = 0;
@@ -229,6 +235,9 @@ private:
                 abortReason = QString::fromUtf8(curl_multi_strerror(code));
                 break;
             }
+            // Read from disk once the first transfers are under way, so a slow disk does not
+            // hold the network back.
+            answerLocal();
             if (collectFinished()) {
                 startPending();
                 continue; // new transfers need a perform before there is anything to poll
@@ -239,18 +248,18 @@ private:
         for (std::size_t index : m_pending)
             finish(index, failure(abortReason));
         m_pending.clear();
-        answerLocal(); // only when stopped before getting to them
+        answerLocal(); // when there was no network transfer or it stopped early
     }
 
     void prepare() {
         m_requests.resize(m_slots.size());
         for (std::size_t index = 0; index < m_requests.size(); ++index) {
             Request& request = m_requests[index];
-            const QString& url = m_urls[qsizetype(index)];
-            request.kind = classify(url);
+            request.address = m_urls[qsizetype(index)].trimmed();
+            request.kind = classify(request.address);
             if (request.kind != SourceKind::Network)
                 continue;
-            const QUrl parsed(url.trimmed());
+            const QUrl parsed(request.address);
             // Percent-encodes spaces and non-ASCII characters, and turns international host
             // names into their ASCII form, which curl's URL parser requires.
             request.encodedUrl = parsed.toEncoded();
@@ -262,16 +271,18 @@ private:
     }
 
     void answerLocal() {
+        if (m_localAnswered)
+            return;
+        m_localAnswered = true;
         for (std::size_t index = 0; index < m_requests.size(); ++index) {
-            Request& request = m_requests[index];
-            if (request.kind == SourceKind::Network || request.answered)
-                continue;
-            request.answered = true;
+            const Request& request = m_requests[index];
             const QString& url = m_urls[qsizetype(index)];
+            if (request.kind == SourceKind::Network)
+                continue;
             if (stopRequested())
                 finish(index, failure(QStringLiteral("cancelled")));
             else if (request.kind == SourceKind::Local)
-                finish(index, readLocal(url, m_limits.maxBodyBytes));
+                finish(index, readLocal(request.address, m_limits.maxBodyBytes));
             else
                 finish(index, failure(QStringLiteral("unsupported address: %1").arg(url)));
         }
@@ -296,15 +307,13 @@ private:
     void startTransfer(std::size_t index) {
         const Request& request = m_requests[index];
         auto transfer = std::make_unique<Transfer>();
-        transfer->batch = this;
         transfer->index = index;
-        transfer->hostKey = request.hostKey;
+        transfer->maxBodyBytes = m_limits.maxBodyBytes;
         transfer->easy = curl_easy_init();
         CURL* easy = transfer->easy;
         if (!easy) {
-            finish(
-                index,
-                failure(QStringLiteral("cannot start transfer: %1").arg(m_urls[qsizetype(index)])));
+            const QString& url = m_urls[qsizetype(index)];
+            finish(index, failure(QStringLiteral("cannot start transfer: %1").arg(url)));
             return;
         }
         curl_easy_setopt(easy, CURLOPT_URL, request.encodedUrl.constData());
@@ -378,7 +387,7 @@ private:
     void release(Transfer* transfer) {
         curl_multi_remove_handle(m_multi, transfer->easy);
         curl_easy_cleanup(transfer->easy);
-        --m_perHost[transfer->hostKey];
+        --m_perHost[m_requests[transfer->index].hostKey];
         m_running.erase(std::find_if(m_running.begin(), m_running.end(),
                                      [&](const auto& owned) { return owned.get() == transfer; }));
     }
@@ -407,6 +416,7 @@ private:
     // Owned by the batch thread once it runs.
     CURLM* m_multi = nullptr;
     std::vector<Request> m_requests;
+    bool m_localAnswered = false;
     std::vector<std::size_t> m_pending;
     std::vector<std::unique_ptr<Transfer>> m_running;
     std::map<std::string, int> m_perHost;

@@ -318,6 +318,7 @@ TEST(CurlFetcher, readsLocalPathsAndFileUrlsFromDisk) {
     const FetchResult byPath = fetcher.fetch(plain);
     const FetchResult byUrl =
         fetcher.fetch(QUrl::fromLocalFile(unusual).toString(QUrl::FullyEncoded));
+    const FetchResult byShortUrl = fetcher.fetch("  file:" + plain + "\n");
     const QString missingPath = dir.filePath("missing.xml");
     const FetchResult missing = fetcher.fetch(missingPath);
     const FetchResult directory = fetcher.fetch(dir.path());
@@ -327,6 +328,7 @@ TEST(CurlFetcher, readsLocalPathsAndFileUrlsFromDisk) {
     EXPECT_EQ(byPath.httpStatus, 0);
     ASSERT_TRUE(byUrl.ok) << byUrl.error.toStdString();
     EXPECT_EQ(byUrl.body, "<rss>unusual</rss>");
+    EXPECT_EQ(byShortUrl.body, "<rss>plain</rss>") << byShortUrl.error.toStdString();
     EXPECT_FALSE(missing.ok);
     EXPECT_TRUE(missing.error.startsWith("cannot read " + missingPath + ": "))
         << missing.error.toStdString();
@@ -339,14 +341,15 @@ TEST(CurlFetcher, refusesAddressesThatAreNeitherWebNorDisk) {
 
     auto batch =
         fetcher.start({"ftp://127.0.0.1/feed.xml", "gopher://127.0.0.1/1", "javascript:alert(1)",
-                       "mailto:someone@example.org", server.url("/missing")});
+                       "mailto:someone@example.org", " " + server.url("/missing")});
 
     for (std::size_t i = 0; i < 4; ++i) {
         const FetchResult result = batch->take(i);
         EXPECT_FALSE(result.ok);
         EXPECT_TRUE(result.error.startsWith("unsupported address")) << result.error.toStdString();
     }
-    EXPECT_EQ(batch->take(4).httpStatus, 404); // the network part of the batch still ran
+    // The network part of the batch still ran, white space around the address ignored.
+    EXPECT_EQ(batch->take(4).httpStatus, 404);
 }
 
 TEST(CurlFetcher, cancelFromAnotherThreadEndsWaitingTakesPromptly) {
