@@ -33,8 +33,13 @@ case "$mode" in
     exec "$build/src/app/quorvel" "${@:2}"
     ;;
   test)
-    cd "$build"
-    ctest --output-on-failure -j1 "${@:2}"
+    (cd "$build" && ctest --output-on-failure -j1 "${@:2}")
+    # The non-GUI tests once more under AddressSanitizer and UBSan.
+    cmake -G Ninja -S "$top" -B "$build-sanitize" -DQUORVEL_SANITIZE=ON -DQUORVEL_GUI=OFF \
+          -DQUORVEL_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug >/dev/null
+    cmake --build "$build-sanitize" -j"$(nproc)"
+    (cd "$build-sanitize" && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+       ctest --output-on-failure -j1 "${@:2}")
     ;;
   bench)
     "$build/bench/page_bench"

@@ -9,6 +9,8 @@
 #include "refresh/connectivity.h"
 #include "refresh/refreshcycle.h"
 #include "store/feedstore.h"
+#include "store/opml.h"
+#include "store/settingsdefaults.h"
 
 #ifdef QUORVEL_WITH_GUI
 #include "app/guiapp.h"
@@ -60,6 +62,60 @@ int runHeadlessRefresh(const CommandLine& line) {
     return 1;
 }
 
+// The feed list the OPML commands work on; a first start creates it as the reader would.
+bool openStore(const CommandLine& line, FeedStore* store) {
+    *store = FeedStore(resolveDataFolder(line.dataDir, QCoreApplication::applicationDirPath()));
+    if (store->exists())
+        return true;
+    QString error;
+    if (store->save(XmlDocument::parse(defaultStoreText().toUtf8()), &error) &&
+        applySettingsDefaults(*store, &error))
+        return true;
+    std::fprintf(stderr, "quorvel: %s\n", error.toLocal8Bit().constData());
+    return false;
+}
+
+int runOpmlImport(const CommandLine& line) {
+    FeedStore store{QString()};
+    if (!openStore(line, &store))
+        return 1;
+    const OpmlImportResult result = importOpml(store, line.importOpml, nullptr);
+    if (!result.ok) {
+        std::fprintf(stderr, "quorvel: %s\n%s\n", kInvalidOpmlMessage,
+                     result.error.toLocal8Bit().constData());
+        return 1;
+    }
+    std::fprintf(stderr, "Imported %d feeds into %s\n", result.added,
+                 QDir::toNativeSeparators(store.storePath()).toLocal8Bit().constData());
+    return 0;
+}
+
+int runOpmlExport(const CommandLine& line) {
+    FeedStore store{QString()};
+    if (!openStore(line, &store))
+        return 1;
+    CurlFetcher fetcher;
+    auto progress = [](int done, int total) {
+        std::fprintf(stderr, "Looking up feed titles: %d of %d\n", done, total);
+    };
+    QString error;
+    if (line.exportOpml == QLatin1String("-")) {
+        QString text;
+        if (buildOpmlExport(store, fetcher, &text, &error, progress)) {
+            const QByteArray bytes = text.toUtf8();
+            std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stdout);
+            std::fputs("\r\n", stdout);
+            return std::fflush(stdout) == 0 ? 0 : 1;
+        }
+    } else if (exportOpml(store, fetcher, line.exportOpml, &error, progress)) {
+        std::fprintf(stderr, "Exported the enabled feeds to %s\n",
+                     line.exportOpml.toLocal8Bit().constData());
+        return 0;
+    }
+    std::fprintf(stderr, "quorvel: the export failed: %s\n", error.toLocal8Bit().constData());
+    return 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -88,6 +144,10 @@ int main(int argc, char** argv) {
 #endif
     QCoreApplication app(argc, argv);
     setIdentity();
+    if (!line.importOpml.isEmpty())
+        return runOpmlImport(line);
+    if (!line.exportOpml.isEmpty())
+        return runOpmlExport(line);
     if (!line.refresh && !hasDisplay())
         std::fprintf(stderr, "quorvel: no display; running one refresh without windows\n");
     return runHeadlessRefresh(line);

@@ -102,3 +102,46 @@ TEST(HeadlessBinary, HelpVersionAndBadArguments) {
 
 } // namespace
 } // namespace quorvel
+
+namespace quorvel {
+namespace {
+
+TEST(OpmlCommands, ImportThenExportToStandardOutput) {
+    LoopbackServer server;
+    server.setRoute("/a", served("<rss><channel><title>Alpha</title></channel></rss>"));
+    QTemporaryDir dir;
+    QFile opml(dir.path() + "/in.opml");
+    ASSERT_TRUE(opml.open(QIODevice::WriteOnly));
+    opml.write(QStringLiteral("<opml><body><outline xmlUrl='%1'/></body></opml>")
+                   .arg(server.url("/a"))
+                   .toUtf8());
+    opml.close();
+
+    // A first import creates the feed list as the reader would (two default feeds), then
+    // adds the outline.
+    ProcessResult run = runQuorvel({"--data-dir", dir.path(), "--import-opml", opml.fileName()});
+    EXPECT_EQ(run.status, 0) << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains("Imported 1 feeds")) << run.err.toStdString();
+
+    run = runQuorvel({"--data-dir", dir.path(), "--export-opml", "-"});
+    EXPECT_EQ(run.status, 0) << run.err.toStdString();
+    EXPECT_TRUE(run.out.contains(QStringLiteral("<outline text=\"Alpha\" title=\"Alpha\" "
+                                                "xmlUrl = \"%1\" />")
+                                     .arg(server.url("/a"))))
+        << run.out.toStdString();
+    EXPECT_TRUE(run.err.contains("Looking up feed titles: 3 of 3"));
+}
+
+TEST(OpmlCommands, FailuresExitNonZeroWithAMessage) {
+    QTemporaryDir dir;
+    ProcessResult run =
+        runQuorvel({"--data-dir", dir.path(), "--import-opml", dir.path() + "/none.opml"});
+    EXPECT_NE(run.status, 0);
+    EXPECT_TRUE(run.err.contains("This does not seem to be a valid OPML file.  Please try again"));
+    run = runQuorvel({"--data-dir", dir.path(), "--export-opml", dir.path() + "/no/dir/x.opml"});
+    EXPECT_NE(run.status, 0);
+    EXPECT_TRUE(run.err.contains("the export failed")) << run.err.toStdString();
+}
+
+} // namespace
+} // namespace quorvel
