@@ -327,6 +327,9 @@ private:
         curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, m_limits.lowSpeedSeconds);
         curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
         curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+        // Removing a transfer whose name lookup still runs would otherwise wait for the
+        // resolver thread; with this it is left to finish on its own and cancel stays prompt.
+        curl_easy_setopt(easy, CURLOPT_QUICK_EXIT, 1L);
         curl_easy_setopt(easy, CURLOPT_USERAGENT, m_userAgent.constData());
         curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &CurlBatch::onWrite);
         curl_easy_setopt(easy, CURLOPT_WRITEDATA, transfer.get());
