@@ -1,0 +1,83 @@
+#include "feedpage.h"
+
+#include <QDesktopServices>
+#include <QWebEngineSettings>
+
+namespace quorvel {
+
+namespace {
+
+// A page that exists only to learn where a target='_blank' link points: the engine asks
+// for a new window first and navigates it afterwards, so the first navigation request of
+// this page is the link. It opens that link on the desktop and deletes itself.
+class NewWindowCatcher : public QWebEnginePage {
+public:
+    NewWindowCatcher(FeedPage* owner) : QWebEnginePage(owner->profile(), owner), m_owner(owner) {}
+
+protected:
+    bool acceptNavigationRequest(const QUrl& url, NavigationType, bool) override {
+        if (FeedPage::linkAction(url, QUrl()) == FeedPage::LinkAction::OpenOnDesktop &&
+            !FeedPage::openOnDesktop(url))
+            Q_EMIT m_owner->linkOpenFailed(url);
+        deleteLater();
+        return false;
+    }
+
+private:
+    FeedPage* m_owner;
+};
+
+} // namespace
+
+FeedPage::FeedPage(QObject* parent) : QWebEnginePage(parent) {
+    QWebEngineSettings* s = settings();
+    s->setAttribute(QWebEngineSettings::JavascriptEnabled, false);
+    s->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
+    s->setAttribute(QWebEngineSettings::PluginsEnabled, false);
+    s->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
+    s->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
+}
+
+void FeedPage::showFile(const QString& path) {
+    m_pageUrl = QUrl::fromLocalFile(path);
+    // A fresh load each time: the file changed on disk even when its name did not.
+    load(m_pageUrl);
+}
+
+FeedPage::LinkAction FeedPage::linkAction(const QUrl& target, const QUrl& pageUrl) {
+    if (!pageUrl.isEmpty() && target.adjusted(QUrl::RemoveFragment) == pageUrl)
+        return LinkAction::Show;
+    const QString scheme = target.scheme().toLower();
+    if (scheme == QLatin1String("http") || scheme == QLatin1String("https") ||
+        scheme == QLatin1String("mailto"))
+        return LinkAction::OpenOnDesktop;
+    return LinkAction::Refuse;
+}
+
+bool FeedPage::openOnDesktop(const QUrl& url) {
+    return QDesktopServices::openUrl(url);
+}
+
+bool FeedPage::acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) {
+    Q_UNUSED(isMainFrame);
+    switch (linkAction(url, m_pageUrl)) {
+    case LinkAction::Show:
+        return true;
+    case LinkAction::OpenOnDesktop:
+        // Only what the user clicked leaves the page; a redirect or a meta refresh inside
+        // the page does not open browser windows on its own.
+        if (type == NavigationTypeLinkClicked && !openOnDesktop(url))
+            Q_EMIT linkOpenFailed(url);
+        return false;
+    case LinkAction::Refuse:
+        return false;
+    }
+    return false;
+}
+
+QWebEnginePage* FeedPage::createWindow(WebWindowType type) {
+    Q_UNUSED(type);
+    return new NewWindowCatcher(this);
+}
+
+} // namespace quorvel

@@ -1,0 +1,109 @@
+#pragma once
+
+#include <chrono>
+#include <deque>
+#include <functional>
+#include <vector>
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QObject>
+#include <QString>
+#include <QThread>
+#include <QUrl>
+
+#include "store/prompter.h"
+
+namespace quorvel::test {
+
+// Answers message boxes from a queue (Ok when it is empty) and keeps every message.
+class AnsweringPrompter : public Prompter {
+public:
+    std::vector<Message> messages;
+    std::deque<MessageAnswer> answers;
+
+    MessageAnswer prompt(const Message& message) override {
+        messages.push_back(message);
+        if (answers.empty())
+            return MessageAnswer::Ok;
+        const MessageAnswer answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+};
+
+// Runs the event loop until done() holds or timeoutMs passes; returns done().
+inline bool waitUntil(const std::function<bool()>& done, int timeoutMs = 20000) {
+    QDeadlineTimer deadline(timeoutMs);
+    while (!done() && !deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(2);
+    }
+    return done();
+}
+
+// Runs the event loop for ms milliseconds.
+inline void spin(int ms) {
+    waitUntil([] { return false; }, ms);
+}
+
+// Catches what would go to the desktop's handlers for a URL scheme while it lives.
+class DesktopCatcher : public QObject {
+    Q_OBJECT
+public:
+    explicit DesktopCatcher(const QStringList& schemes);
+    ~DesktopCatcher() override;
+    QList<QUrl> opened;
+
+public Q_SLOTS:
+    void open(const QUrl& url) { opened << url; }
+
+private:
+    QStringList m_schemes;
+};
+
+inline QByteArray rssFeed(const QString& title, int items) {
+    QString xml = "<rss><channel><title>" + title + "</title><link>http://example.com/</link>";
+    for (int i = 1; i <= items; ++i)
+        xml += QStringLiteral("<item><title>%1 item %2</title><link>http://example.com/%2</link>"
+                              "<description>text %2</description></item>")
+                   .arg(title)
+                   .arg(i);
+    return (xml + "</channel></rss>").toUtf8();
+}
+
+// A store at the current version with the given settings and feed elements.
+inline QByteArray storeText(const QString& feeds, bool startMinimised = false,
+                            const QString& refresh = QStringLiteral("60000"),
+                            bool magnetic = false) {
+    const QString root =
+        "<root heading='font-family:arial;font-size:12;color:#000000;font-weight:bold;"
+        "font-style:normal;' body='font-family:arial;font-size:11;color:#000000;"
+        "font-weight:normal;font-style:normal;background-color:#FFFFFF' "
+        "link='font-family:arial;font-size:11;color:#0000FF;font-weight:bold;font-style:normal;' "
+        "hover='color:#FF0000;font-weight:bold;font-style:normal;' "
+        "visited='color:#FF0000;font-weight:bold;font-style:normal;' "
+        "bDate='font-family:arial;font-size:11;color:#000000;font-weight:normal;"
+        "font-style:italic' magnetic='%1' refresh='%2' min='%3' trans='230' "
+        "quorvelVersion='1_6_0_0'>";
+    return (root.arg(magnetic ? "true" : "false", refresh, startMinimised ? "true" : "false") +
+            feeds + "</root>")
+        .toUtf8();
+}
+
+inline QString feedElement(const QString& url) {
+    return "<feed url='" + url + "' num='5' headers='false' disabled='false'/>";
+}
+
+inline bool writeFile(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+inline QByteArray readFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace quorvel::test
