@@ -39,9 +39,12 @@ public:
     // Sets (adds or replaces) an attribute; new attributes go after the existing ones.
     void setAttribute(const QString& name, const QString& value);
 
-    // First child element with the given local name, or a null node.
+    // First child element with the given local name, or a null node. A plain name matches
+    // elements written without a prefix (no namespace or a default namespace, as in
+    // RSS 1.0 and Atom), not media:title for "title"; "prefix:name" matches that prefix.
     XmlNode firstChildElement(const QString& localName) const;
-    // Child elements, all or only those with the given local name, in document order.
+    // Child elements, all or only those with the given local name (matched as above), in
+    // document order.
     std::vector<XmlNode> childElements(const QString& localName = QString()) const;
     // Every child node (elements, text, comments...), in document order.
     std::vector<XmlNode> childNodes() const;
@@ -58,7 +61,9 @@ public:
     void removeChild(XmlNode child);
 
     // XPath 1.0 evaluated with this node as context. Unprefixed element names in the
-    // expression match elements of that local name in any namespace.
+    // expression match elements of that local name written without a prefix, in no
+    // namespace or in any default namespace (RSS 1.0 items are found by "//item"; an
+    // itunes:image is not an "image"). Only elements are returned, in document order.
     std::vector<XmlNode> selectNodes(const QString& xpath) const;
 
     _xmlNode* handle() const { return m_node; }
@@ -83,6 +88,7 @@ public:
     // error, with the parser's reason (message and line) in *error.
     static XmlDocument parse(const QByteArray& bytes, QString* error = nullptr);
     // Reads the file and parses it as above; a missing or unreadable file is an error too.
+    // Every error text of this function starts with the file's path.
     static XmlDocument fromFile(const QString& path, QString* error = nullptr);
     // A new document whose document element is an empty element of the given name.
     static XmlDocument withRoot(const QString& rootName);
@@ -93,7 +99,7 @@ public:
     XmlNode documentElement() const;
     // A new element of this document, not yet attached.
     XmlNode createElement(const QString& name);
-    // XPath over the whole document, unprefixed names matched by local name.
+    // XPath over the whole document, unprefixed names matched as XmlNode::selectNodes says.
     std::vector<XmlNode> selectNodes(const QString& xpath) const;
 
     // UTF-8 serialisation with an XML declaration; element order and attribute texts

@@ -1,0 +1,345 @@
+#include "htmlsanitizer.h"
+
+#include <climits>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <libxml/HTMLparser.h>
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+
+namespace quorvel {
+
+namespace {
+
+enum class Treatment { Keep, Drop, Unwrap };
+
+constexpr std::string_view keptElements[] = {
+    "a",      "abbr",       "b",      "big",  "blockquote", "br",    "caption", "center",
+    "cite",   "code",       "dd",     "del",  "dfn",        "div",   "dl",      "dt",
+    "em",     "figcaption", "figure", "font", "h1",         "h2",    "h3",      "h4",
+    "h5",     "h6",         "hr",     "i",    "img",        "ins",   "kbd",     "li",
+    "ol",     "p",          "pre",    "q",    "s",          "samp",  "small",   "span",
+    "strike", "strong",     "sub",    "sup",  "table",      "tbody", "td",      "tfoot",
+    "th",     "thead",      "tr",     "tt",   "u",          "ul",    "var",
+};
+
+// Elements dropped together with everything inside them.
+constexpr std::string_view droppedElements[] = {
+    "applet", "base",   "button", "embed", "form",     "frame",    "frameset", "head",
+    "iframe", "input",  "link",   "math",  "meta",     "noscript", "object",   "option",
+    "script", "select", "style",  "svg",   "template", "textarea", "title",
+};
+
+// HTML's void elements: they never hold anything, whatever the parser makes of them
+// (libxml2's HTML 4 tables do not know embed, source, track or wbr as empty).
+constexpr std::string_view voidElements[] = {"area", "base",  "br",     "col",    "embed",
+                                             "hr",   "img",   "input",  "keygen", "link",
+                                             "meta", "param", "source", "track",  "wbr"};
+
+// Attributes kept on every kept element; URL attributes pass safeUrl as well.
+constexpr std::string_view keptAttributes[] = {
+    "align", "alt",  "border",  "cite", "colspan", "dir",   "height",
+    "href",  "lang", "rowspan", "src",  "title",   "width",
+};
+
+template <std::size_t N> bool contains(const std::string_view (&list)[N], std::string_view name) {
+    for (std::string_view entry : list)
+        if (entry == name)
+            return true;
+    return false;
+}
+
+Treatment treatmentOf(std::string_view name) {
+    if (contains(keptElements, name))
+        return Treatment::Keep;
+    if (contains(droppedElements, name))
+        return Treatment::Drop;
+    return Treatment::Unwrap;
+}
+
+bool isAttributeKept(std::string_view element, std::string_view attribute) {
+    if (contains(keptAttributes, attribute))
+        return true;
+    if ((element == "ol" || element == "ul" || element == "li") &&
+        (attribute == "type" || attribute == "start"))
+        return true;
+    return element == "font" &&
+           (attribute == "color" || attribute == "face" || attribute == "size");
+}
+
+bool isUrlAttribute(std::string_view attribute) {
+    return attribute == "href" || attribute == "src" || attribute == "cite";
+}
+
+void appendEscaped(std::string* out, const char* text, std::size_t length, bool inAttribute) {
+    for (const char* p = text; p != text + length; ++p) {
+        switch (*p) {
+        case '&':
+            out->append("&amp;");
+            break;
+        case '<':
+            out->append("&lt;");
+            break;
+        case '>':
+            out->append("&gt;");
+            break;
+        case '"':
+            if (inAttribute)
+                out->append("&quot;");
+            else
+                out->push_back('"');
+            break;
+        default:
+            out->push_back(*p);
+        }
+    }
+}
+
+bool isSafeUrlText(const QString& url) {
+    // Browsers ignore white space and control characters inside a scheme
+    // ("java\tscript:"), so they are removed before the scheme is read.
+    QString cleaned;
+    cleaned.reserve(url.size());
+    for (QChar c : url)
+        if (c.unicode() > 0x20 && c.unicode() != 0x7F)
+            cleaned += c;
+    const qsizetype colon = cleaned.indexOf(u':');
+    if (colon <= 0)
+        return true;
+    const QStringView scheme = QStringView(cleaned).left(colon);
+    // A ':' after '/', '?' or '#' belongs to a path, query or fragment.
+    for (QChar c : scheme)
+        if (c == u'/' || c == u'?' || c == u'#')
+            return true;
+    // Text before ':' that is no scheme makes the browser read the URL as relative.
+    if (!scheme[0].isLetter() || scheme[0].unicode() > 0x7F)
+        return true;
+    for (QChar c : scheme)
+        if (c.unicode() > 0x7F || !(c.isLetterOrNumber() || c == u'+' || c == u'-' || c == u'.'))
+            return true;
+    return scheme.compare(u"http", Qt::CaseInsensitive) == 0 ||
+           scheme.compare(u"https", Qt::CaseInsensitive) == 0 ||
+           scheme.compare(u"mailto", Qt::CaseInsensitive) == 0;
+}
+
+// Writes the allowed part of the parser's events as HTML, without building a tree. A stack
+// of the open elements keeps the output balanced even where the parser's events are not
+// (a truncated "<a" at the end is opened but never closed under its own name).
+struct Writer {
+    struct Open {
+        std::string name;
+        Treatment treatment;
+    };
+    std::string out;
+    std::vector<Open> open;
+    int droppedDepth = 0; // open elements inside (and including) a dropped one
+    bool unwrappedElement = false;
+
+    void startElement(std::string_view name, const xmlChar** atts) {
+        if (droppedDepth > 0) {
+            ++droppedDepth;
+            open.push_back({std::string(name), Treatment::Drop});
+            return;
+        }
+        // html and body come from the wrapper the fragment is parsed in.
+        const bool wrapper = name == "html" || name == "body";
+        const Treatment t = wrapper ? Treatment::Unwrap : treatmentOf(name);
+        if (contains(voidElements, name)) {
+            // Never opened: no end tag, and what the parser puts after it stays.
+            if (t == Treatment::Keep)
+                writeStartTag(name, atts);
+            else
+                unwrappedElement = true;
+            return;
+        }
+        open.push_back({std::string(name), t});
+        if (t == Treatment::Drop)
+            droppedDepth = 1;
+        else if (t == Treatment::Unwrap && !wrapper)
+            unwrappedElement = true;
+        else if (t == Treatment::Keep)
+            writeStartTag(name, atts);
+    }
+
+    void writeStartTag(std::string_view name, const xmlChar** atts) {
+        out.push_back('<');
+        out.append(name);
+        for (const xmlChar** a = atts; a != nullptr && a[0] != nullptr; a += 2)
+            attribute(name, reinterpret_cast<const char*>(a[0]),
+                      reinterpret_cast<const char*>(a[1]));
+        out.push_back('>');
+    }
+
+    void attribute(std::string_view element, std::string_view name, const char* value) {
+        if (!isAttributeKept(element, name))
+            return;
+        if (value == nullptr)
+            value = "";
+        if (isUrlAttribute(name) && !isSafeUrlText(QString::fromUtf8(value)))
+            return;
+        out.push_back(' ');
+        out.append(name);
+        out.append("=\"");
+        appendEscaped(&out, value, std::strlen(value), true);
+        out.push_back('"');
+    }
+
+    // Closes the innermost open element of that name and everything opened inside it; an
+    // end event for an element that is not open is ignored.
+    void endElement(std::string_view name) {
+        for (auto it = open.rbegin(); it != open.rend(); ++it) {
+            if (it->name != name)
+                continue;
+            const std::size_t keep = std::size_t(open.rend() - it) - 1;
+            while (open.size() > keep)
+                closeInnermost();
+            return;
+        }
+    }
+
+    void closeInnermost() {
+        const Open& e = open.back();
+        if (e.treatment == Treatment::Drop)
+            --droppedDepth;
+        else if (e.treatment == Treatment::Keep) {
+            out.append("</");
+            out.append(e.name);
+            out.push_back('>');
+        }
+        open.pop_back();
+    }
+
+    void finish() {
+        while (!open.empty())
+            closeInnermost();
+    }
+
+    void characters(const char* text, int length) {
+        if (droppedDepth == 0)
+            appendEscaped(&out, text, std::size_t(length), false);
+    }
+};
+
+thread_local Writer* currentWriter = nullptr;
+
+void onStartElement(void*, const xmlChar* name, const xmlChar** atts) {
+    currentWriter->startElement(reinterpret_cast<const char*>(name), atts);
+}
+void onEndElement(void*, const xmlChar* name) {
+    currentWriter->endElement(reinterpret_cast<const char*>(name));
+}
+void onCharacters(void*, const xmlChar* text, int length) {
+    currentWriter->characters(reinterpret_cast<const char*>(text), length);
+}
+void silence(void*, xmlErrorPtr) {}
+
+// One HTML parser context per thread, reset for each fragment: creating one costs more
+// than parsing a typical description.
+struct HtmlParser {
+    htmlParserCtxtPtr ctxt = nullptr;
+    HtmlParser() {
+        static std::once_flag once;
+        std::call_once(once, [] { xmlInitParser(); });
+        ctxt = htmlNewParserCtxt();
+    }
+    ~HtmlParser() {
+        if (ctxt)
+            htmlFreeParserCtxt(ctxt);
+    }
+
+    void parse(const std::string& html) {
+        if (ctxt == nullptr)
+            return;
+        // Events only, no tree: the handlers write the output directly.
+        xmlSAXHandler* sax = ctxt->sax;
+        std::memset(sax, 0, sizeof *sax);
+        sax->initialized = XML_SAX2_MAGIC;
+        sax->startElement = onStartElement;
+        sax->endElement = onEndElement;
+        sax->characters = onCharacters;
+        sax->ignorableWhitespace = onCharacters;
+        sax->serror = silence;
+        // The text is UTF-8 from a QString. The byte-order mark in front says so (without
+        // it the HTML parser assumes ISO-8859-1) and, unlike naming the encoding, needs no
+        // transcoding pass; IGNORE_ENC keeps a <meta charset> in the markup from changing it.
+        htmlDocPtr doc =
+            htmlCtxtReadMemory(ctxt, html.data(), int(html.size()), nullptr, nullptr,
+                               HTML_PARSE_NONET | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING |
+                                   HTML_PARSE_IGNORE_ENC | HTML_PARSE_NODEFDTD);
+        if (doc != nullptr)
+            xmlFreeDoc(doc);
+    }
+};
+
+// One parse and serialisation; *unwrapped tells whether an unknown element's tags were
+// removed, which can change how the result parses again.
+std::string sanitizeOnce(const std::string& fragment, bool* unwrapped) {
+    thread_local HtmlParser parser;
+    Writer writer;
+    writer.out.reserve(fragment.size() + 16);
+    currentWriter = &writer;
+    parser.parse("\xEF\xBB\xBF<html><body>" + fragment);
+    writer.finish();
+    currentWriter = nullptr;
+    *unwrapped = writer.unwrappedElement;
+    return std::move(writer.out);
+}
+
+} // namespace
+
+QString sanitizeHtml(const QString& fragment) {
+    if (!fragment.contains(u'<') && !fragment.contains(u'&'))
+        return fragment;
+    std::string text = fragment.toStdString();
+    if (text.size() > std::size_t(INT_MAX / 2))
+        return QString();
+    bool unwrapped = false;
+    std::string result = sanitizeOnce(text, &unwrapped);
+    // Removing an unknown element's tags can join what the parser had kept apart (a <div>
+    // inside a <p> through an unknown element): parse again until the text is stable, so
+    // that sanitising a sanitised text changes nothing.
+    for (int round = 0; unwrapped && round < 4; ++round) {
+        std::string again = sanitizeOnce(result, &unwrapped);
+        if (again == result)
+            break;
+        result = std::move(again);
+    }
+    return QString::fromStdString(result);
+}
+
+QString escapeAttribute(const QString& text) {
+    QString out;
+    out.reserve(text.size() + 8);
+    for (QChar c : text) {
+        switch (c.unicode()) {
+        case '&':
+            out += QLatin1String("&amp;");
+            break;
+        case '<':
+            out += QLatin1String("&lt;");
+            break;
+        case '>':
+            out += QLatin1String("&gt;");
+            break;
+        case '"':
+            out += QLatin1String("&quot;");
+            break;
+        case '\'':
+            out += QLatin1String("&#39;");
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
+
+QString safeUrl(const QString& url) {
+    return isSafeUrlText(url) ? url : QStringLiteral("#");
+}
+
+} // namespace quorvel

@@ -1,0 +1,1118 @@
+#include "xmldocument.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+#include <QDir>
+#include <QFile>
+#include <QHash>
+#include <QSaveFile>
+
+#include <libxml/HTMLparser.h>
+#include <libxml/entities.h>
+#include <libxml/globals.h>
+#include <libxml/parser.h>
+#include <libxml/parserInternals.h>
+#include <libxml/tree.h>
+#include <libxml/xpath.h>
+#include <libxml/xpathInternals.h>
+
+namespace quorvel {
+
+namespace {
+
+const xmlChar* xc(const char* text) {
+    return reinterpret_cast<const xmlChar*>(text);
+}
+
+void initLibxml() {
+    static std::once_flag once;
+    std::call_once(once, [] { xmlInitParser(); });
+}
+
+// ---- UTF-8 repair ---------------------------------------------------------------------
+
+// Length of the valid UTF-8 sequence at p (1 to 4), or 0 when the bytes there are not one
+// (overlong forms, surrogates and code points above U+10FFFF included).
+int validSequenceLength(const unsigned char* p, const unsigned char* end) {
+    const unsigned char c = p[0];
+    if (c < 0x80)
+        return 1;
+    auto cont = [&](int i) { return p + i < end && (p[i] & 0xC0) == 0x80; };
+    if (c >= 0xC2 && c <= 0xDF)
+        return cont(1) ? 2 : 0;
+    if (c >= 0xE0 && c <= 0xEF) {
+        if (!cont(1) || !cont(2))
+            return 0;
+        if (c == 0xE0 && p[1] < 0xA0)
+            return 0;
+        if (c == 0xED && p[1] >= 0xA0)
+            return 0;
+        return 3;
+    }
+    if (c >= 0xF0 && c <= 0xF4) {
+        if (!cont(1) || !cont(2) || !cont(3))
+            return 0;
+        if (c == 0xF0 && p[1] < 0x90)
+            return 0;
+        if (c == 0xF4 && p[1] >= 0x90)
+            return 0;
+        return 4;
+    }
+    return 0;
+}
+
+// Replaces every invalid byte sequence with U+FFFD. Returns false (and leaves out alone)
+// when the bytes are valid already, so the common case copies nothing.
+bool repairUtf8(const QByteArray& in, QByteArray* out) {
+    const auto* begin = reinterpret_cast<const unsigned char*>(in.constData());
+    const auto* end = begin + in.size();
+    const auto* p = begin;
+    while (p < end) {
+        if (*p < 0x80) {
+            ++p;
+            continue;
+        }
+        const int n = validSequenceLength(p, end);
+        if (n == 0)
+            break;
+        p += n;
+    }
+    if (p == end)
+        return false;
+
+    out->reserve(in.size() + 16);
+    out->append(in.constData(), p - begin);
+    while (p < end) {
+        const int n = validSequenceLength(p, end);
+        if (n > 0) {
+            out->append(reinterpret_cast<const char*>(p), n);
+            p += n;
+            continue;
+        }
+        out->append("\xEF\xBF\xBD");
+        // One replacement per maximal invalid prefix: skip the lead byte and the
+        // continuation bytes that could have belonged to it.
+        ++p;
+        while (p < end && (*p & 0xC0) == 0x80)
+            ++p;
+    }
+    return true;
+}
+
+// True when the document is to be read as UTF-8: no UTF-16/UCS-4 signature and either no
+// encoding declaration or one that names UTF-8.
+bool isUtf8Document(const QByteArray& bytes) {
+    const auto* b = reinterpret_cast<const unsigned char*>(bytes.constData());
+    const qsizetype n = bytes.size();
+    if (n >= 2 && ((b[0] == 0xFE && b[1] == 0xFF) || (b[0] == 0xFF && b[1] == 0xFE)))
+        return false;
+    if (n >= 4 && ((b[0] == 0 && b[1] == 0x3C) || (b[0] == 0x3C && b[1] == 0) ||
+                   (b[0] == 0 && b[1] == 0 && b[2] == 0) ||
+                   (b[0] == 0x4C && b[1] == 0x6F && b[2] == 0xA7 && b[3] == 0x94)))
+        return false;
+    qsizetype start = (n >= 3 && b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF) ? 3 : 0;
+    if (!bytes.mid(start, 5).startsWith("<?xml"))
+        return true;
+    const qsizetype close = bytes.indexOf("?>", start);
+    const QByteArray decl = bytes.mid(start, close < 0 ? 200 : close - start);
+    const qsizetype at = decl.indexOf("encoding");
+    if (at < 0)
+        return true;
+    qsizetype i = at + 8;
+    while (i < decl.size() && (decl[i] == ' ' || decl[i] == '\t' || decl[i] == '\r' ||
+                               decl[i] == '\n' || decl[i] == '='))
+        ++i;
+    if (i >= decl.size() || (decl[i] != '"' && decl[i] != '\''))
+        return true;
+    const qsizetype endQuote = decl.indexOf(decl[i], i + 1);
+    const QByteArray name =
+        decl.mid(i + 1, endQuote < 0 ? -1 : endQuote - i - 1).trimmed().toLower();
+    return name == "utf-8" || name == "utf8";
+}
+
+// ---- HTML named entities --------------------------------------------------------------
+
+// Two entity records per HTML entity name, made once and shared read-only by all parsers:
+// in content libxml2 inlines an XML_INTERNAL_PREDEFINED_ENTITY's text as characters; in
+// attribute values it copies only the first byte of such an entity, so there a general
+// entity is handed out instead and the reference it leaves is replaced after the parse.
+struct HtmlEntityRecords {
+    xmlEntity inContent;
+    xmlEntity inAttribute;
+    QByteArray name;
+    QByteArray utf8;
+};
+
+const std::unordered_map<std::string, HtmlEntityRecords>& htmlEntityTable() {
+    static const auto* table = [] {
+        auto* t = new std::unordered_map<std::string, HtmlEntityRecords>;
+        // htmlEntityValueLookup is the only way to walk libxml2's table; its code points
+        // all lie below U+2700.
+        for (unsigned int cp = 1; cp < 0x2700; ++cp) {
+            const htmlEntityDesc* desc = htmlEntityValueLookup(cp);
+            if (desc == nullptr || desc->value != cp)
+                continue;
+            const std::string name = reinterpret_cast<const char*>(desc->name);
+            if (t->count(name))
+                continue;
+            HtmlEntityRecords& r = (*t)[name];
+            r.name = QByteArray(name.c_str());
+            const char32_t ucs4 = char32_t(cp);
+            r.utf8 = QString::fromUcs4(&ucs4, 1).toUtf8();
+            for (xmlEntity* e : {&r.inContent, &r.inAttribute}) {
+                std::memset(e, 0, sizeof *e);
+                e->type = XML_ENTITY_DECL;
+                e->name = xc(r.name.constData());
+                e->content = reinterpret_cast<xmlChar*>(r.utf8.data());
+                e->orig = e->content;
+                e->length = int(r.utf8.size());
+                // Checked, no nested references, no '<' in the text.
+                e->checked = 2;
+            }
+            r.inContent.etype = XML_INTERNAL_PREDEFINED_ENTITY;
+            r.inAttribute.etype = XML_INTERNAL_GENERAL_ENTITY;
+        }
+        return t;
+    }();
+    return *table;
+}
+
+const HtmlEntityRecords* findHtmlEntity(const xmlChar* name) {
+    if (htmlEntityLookup(name) == nullptr)
+        return nullptr;
+    const auto& table = htmlEntityTable();
+    const auto it = table.find(reinterpret_cast<const char*>(name));
+    return it == table.end() ? nullptr : &it->second;
+}
+
+// ---- parsing --------------------------------------------------------------------------
+
+struct ParseState {
+    QString error;
+    bool haveFatal = false;
+    bool htmlEntityInAttribute = false;
+};
+
+ParseState* stateOf(void* userData) {
+    auto* ctxt = static_cast<xmlParserCtxtPtr>(userData);
+    return ctxt ? static_cast<ParseState*>(ctxt->_private) : nullptr;
+}
+
+void recordError(ParseState* state, xmlErrorPtr err) {
+    if (state == nullptr || err == nullptr || err->level < XML_ERR_ERROR)
+        return;
+    const bool fatal = err->level == XML_ERR_FATAL;
+    if (!state->error.isEmpty() && (state->haveFatal || !fatal))
+        return;
+    QString message = QString::fromUtf8(err->message ? err->message : "not well-formed").trimmed();
+    state->error =
+        err->line > 0 ? QStringLiteral("line %1: %2").arg(err->line).arg(message) : message;
+    state->haveFatal = fatal;
+}
+
+void collectError(void* userData, xmlErrorPtr err) {
+    recordError(stateOf(userData), err);
+}
+
+// Errors that libxml2 raises without a parser context (encoding conversion) go to the
+// calling thread's structured handler; it points at the running parse while it lasts.
+void collectContextFreeError(void* state, xmlErrorPtr err) {
+    recordError(static_cast<ParseState*>(state), err);
+}
+
+class ThreadErrorRedirect {
+public:
+    explicit ThreadErrorRedirect(ParseState* state)
+        : m_oldHandler(xmlStructuredError), m_oldContext(xmlStructuredErrorContext) {
+        xmlSetStructuredErrorFunc(state, collectContextFreeError);
+    }
+    ~ThreadErrorRedirect() { xmlSetStructuredErrorFunc(m_oldContext, m_oldHandler); }
+    ThreadErrorRedirect(const ThreadErrorRedirect&) = delete;
+    ThreadErrorRedirect& operator=(const ThreadErrorRedirect&) = delete;
+
+private:
+    xmlStructuredErrorFunc m_oldHandler;
+    void* m_oldContext;
+};
+
+xmlEntityPtr getEntity(void* userData, const xmlChar* name) {
+    if (xmlEntityPtr declared = xmlSAX2GetEntity(userData, name))
+        return declared;
+    const HtmlEntityRecords* records = findHtmlEntity(name);
+    if (records == nullptr)
+        return nullptr;
+    auto* ctxt = static_cast<xmlParserCtxtPtr>(userData);
+    if (ctxt->instate == XML_PARSER_ATTRIBUTE_VALUE) {
+        if (ParseState* state = stateOf(userData))
+            state->htmlEntityInAttribute = true;
+        return const_cast<xmlEntity*>(&records->inAttribute);
+    }
+    return const_cast<xmlEntity*>(&records->inContent);
+}
+
+xmlParserInputPtr refuseExternalEntity(void*, const xmlChar*, const xmlChar*) {
+    return nullptr;
+}
+
+// Turns the references to undeclared HTML entities that attribute values keep into text.
+void resolveHtmlEntitiesInAttributes(xmlDocPtr doc, xmlNodePtr node) {
+    for (; node != nullptr; node = node->next) {
+        if (node->type != XML_ELEMENT_NODE)
+            continue;
+        for (xmlAttrPtr attr = node->properties; attr != nullptr; attr = attr->next) {
+            for (xmlNodePtr part = attr->children; part != nullptr;) {
+                xmlNodePtr next = part->next;
+                const HtmlEntityRecords* records = nullptr;
+                if (part->type == XML_ENTITY_REF_NODE &&
+                    xmlGetDocEntity(doc, part->name) == nullptr)
+                    records = findHtmlEntity(part->name);
+                if (records != nullptr) {
+                    xmlNodePtr text = xmlNewDocText(doc, xc(records->utf8.constData()));
+                    xmlReplaceNode(part, text);
+                    xmlFreeNode(part);
+                }
+                part = next;
+            }
+        }
+        resolveHtmlEntitiesInAttributes(doc, node->children);
+    }
+}
+
+// ---- node helpers ---------------------------------------------------------------------
+
+bool isXmlSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+QString trimmedFromUtf8(const char* data, qsizetype size) {
+    qsizetype begin = 0;
+    while (begin < size && isXmlSpace(data[begin]))
+        ++begin;
+    while (size > begin && isXmlSpace(data[size - 1]))
+        --size;
+    return QString::fromUtf8(data + begin, size - begin);
+}
+
+void appendText(xmlNodePtr node, QByteArray* out) {
+    for (; node != nullptr; node = node->next) {
+        switch (node->type) {
+        case XML_TEXT_NODE:
+        case XML_CDATA_SECTION_NODE:
+            if (node->content)
+                out->append(reinterpret_cast<const char*>(node->content));
+            break;
+        case XML_ELEMENT_NODE:
+            appendText(node->children, out);
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+QByteArray utf8(const QString& text) {
+    return text.toUtf8();
+}
+
+// Compares a libxml2 (UTF-8) name with a QString without converting the whole name.
+bool sameName(const xmlChar* name, QStringView wanted) {
+    const xmlChar* p = name;
+    for (QChar c : wanted) {
+        if (c.unicode() >= 0x80)
+            return wanted.toUtf8() == reinterpret_cast<const char*>(name);
+        if (*p != c.unicode())
+            return false;
+        ++p;
+    }
+    return *p == 0;
+}
+
+// An element written without a prefix (no namespace, or the default one).
+bool isUnprefixed(xmlNodePtr node) {
+    return node->ns == nullptr || node->ns->prefix == nullptr;
+}
+
+// A plain name matches an element of that local name written without a prefix, so that
+// "title" reaches an RSS 1.0 or Atom title but not media:title; "prefix:name" matches
+// the element written with that prefix.
+bool elementNameMatches(xmlNodePtr node, QStringView wanted) {
+    const qsizetype colon = wanted.indexOf(u':');
+    if (colon < 0)
+        return isUnprefixed(node) && sameName(node->name, wanted);
+    return node->ns != nullptr && node->ns->prefix != nullptr &&
+           sameName(node->ns->prefix, wanted.left(colon)) &&
+           sameName(node->name, wanted.mid(colon + 1));
+}
+
+// Attribute by name: "prefix:local" matches a namespaced attribute, a plain name prefers
+// the attribute without a namespace.
+xmlAttrPtr findAttribute(xmlNodePtr node, const QByteArray& name) {
+    if (node == nullptr || node->type != XML_ELEMENT_NODE)
+        return nullptr;
+    const qsizetype colon = name.indexOf(':');
+    xmlAttrPtr anyNamespace = nullptr;
+    for (xmlAttrPtr attr = node->properties; attr != nullptr; attr = attr->next) {
+        if (colon >= 0) {
+            if (attr->ns && attr->ns->prefix &&
+                name.left(colon) == reinterpret_cast<const char*>(attr->ns->prefix) &&
+                name.mid(colon + 1) == reinterpret_cast<const char*>(attr->name))
+                return attr;
+            continue;
+        }
+        if (name != reinterpret_cast<const char*>(attr->name))
+            continue;
+        if (attr->ns == nullptr)
+            return attr;
+        if (anyNamespace == nullptr)
+            anyNamespace = attr;
+    }
+    return anyNamespace;
+}
+
+// An entity reference's children are the entity's declaration, not part of the tree.
+xmlNodePtr firstChildOf(xmlNodePtr node) {
+    return node == nullptr || node->type == XML_ENTITY_REF_NODE ? nullptr : node->children;
+}
+
+bool isAncestorOrSelf(xmlNodePtr candidate, xmlNodePtr node) {
+    for (; node != nullptr; node = node->parent)
+        if (node == candidate)
+            return true;
+    return false;
+}
+
+// ---- ownership of detached nodes --------------------------------------------------------
+
+// libxml2 frees only the nodes that hang in the tree; nodes made by createElement or taken
+// out by replaceChild are recorded here (in the document's _private) and freed with it.
+struct DetachedNodes {
+    std::vector<xmlNodePtr> roots;
+};
+
+DetachedNodes* detachedOf(xmlDocPtr doc, bool create) {
+    if (doc == nullptr)
+        return nullptr;
+    if (doc->_private == nullptr && create)
+        doc->_private = new DetachedNodes;
+    return static_cast<DetachedNodes*>(doc->_private);
+}
+
+void noteDetached(xmlNodePtr node) {
+    if (DetachedNodes* d = detachedOf(node->doc, true))
+        d->roots.push_back(node);
+}
+
+void noteAttached(xmlNodePtr node) {
+    if (DetachedNodes* d = detachedOf(node->doc, false))
+        d->roots.erase(std::remove(d->roots.begin(), d->roots.end(), node), d->roots.end());
+}
+
+void freeDocument(xmlDocPtr doc) {
+    if (doc == nullptr)
+        return;
+    if (auto* d = detachedOf(doc, false)) {
+        for (xmlNodePtr node : d->roots)
+            if (node->parent == nullptr)
+                xmlFreeNode(node);
+        delete d;
+        doc->_private = nullptr;
+    }
+    xmlFreeDoc(doc);
+}
+
+// Makes child ready to be attached below parent; false when that is impossible (another
+// document, or parent inside child).
+bool prepareForAttach(xmlNodePtr parent, xmlNodePtr child) {
+    if (parent == nullptr || child == nullptr || child->doc != parent->doc ||
+        isAncestorOrSelf(child, parent) || child->type == XML_DOCUMENT_NODE ||
+        child->type == XML_ATTRIBUTE_NODE)
+        return false;
+    xmlUnlinkNode(child);
+    noteAttached(child);
+    return true;
+}
+
+// ---- XPath ----------------------------------------------------------------------------
+
+// A location path made only of element name tests, '*' and '.', joined by '/' and '//':
+// evaluated by walking the tree, which is far faster than libxml2's XPath with the
+// name() predicates that matching across default namespaces needs.
+struct SimpleStep {
+    bool descendant = false; // reached through '//'
+    bool self = false;       // '.'
+    QByteArray name;         // empty for '*'
+};
+
+struct SimplePath {
+    bool absolute = false;
+    std::vector<SimpleStep> steps;
+};
+
+bool isNameStart(QChar c) {
+    return c.isLetter() || c == u'_' || c.unicode() >= 0x80;
+}
+bool isNameChar(QChar c) {
+    return isNameStart(c) || c.isDigit() || c == u'-' || c == u'.' || c.unicode() == 0xB7;
+}
+
+bool parseSimplePath(const QString& expr, SimplePath* path) {
+    const QString e = expr.trimmed();
+    qsizetype i = 0;
+    const qsizetype n = e.size();
+    if (n == 0)
+        return false;
+    bool descendant = false;
+    if (e[0] == u'/') {
+        path->absolute = true;
+        if (n > 1 && e[1] == u'/') {
+            descendant = true;
+            i = 2;
+        } else {
+            i = 1;
+        }
+        if (i == n)
+            return false; // "/" alone selects the document node, not an element
+    }
+    while (true) {
+        SimpleStep step;
+        step.descendant = descendant;
+        if (i < n && e[i] == u'*') {
+            ++i;
+        } else if (i < n && e[i] == u'.' && (i + 1 == n || e[i + 1] == u'/')) {
+            if (descendant)
+                return false;
+            step.self = true;
+            ++i;
+        } else if (i < n && isNameStart(e[i])) {
+            const qsizetype start = i;
+            while (i < n && isNameChar(e[i]))
+                ++i;
+            step.name = e.mid(start, i - start).toUtf8();
+        } else {
+            return false;
+        }
+        path->steps.push_back(std::move(step));
+        if (i == n)
+            return true;
+        if (e[i] != u'/')
+            return false;
+        descendant = i + 1 < n && e[i + 1] == u'/';
+        i += descendant ? 2 : 1;
+        if (i == n)
+            return false;
+    }
+}
+
+bool matches(xmlNodePtr node, const SimpleStep& step) {
+    if (node->type != XML_ELEMENT_NODE)
+        return false;
+    if (step.name.isEmpty())
+        return true;
+    const char* name = reinterpret_cast<const char*>(node->name);
+    // Most names differ in their first letter; check it before calling strcmp.
+    return name[0] == step.name[0] && std::strcmp(name, step.name.constData()) == 0 &&
+           isUnprefixed(node);
+}
+
+void collectDescendants(xmlNodePtr root, const SimpleStep& step, std::vector<xmlNodePtr>* out) {
+    xmlNodePtr node = root->children;
+    while (node != nullptr) {
+        if (matches(node, step))
+            out->push_back(node);
+        // Only elements hold elements; entity references and DTDs are not entered.
+        if (node->type == XML_ELEMENT_NODE && node->children != nullptr) {
+            node = node->children;
+            continue;
+        }
+        while (node != nullptr && node != root && node->next == nullptr)
+            node = node->parent;
+        if (node == nullptr || node == root)
+            break;
+        node = node->next;
+    }
+}
+
+bool isDescendantOf(xmlNodePtr node, xmlNodePtr ancestor) {
+    for (xmlNodePtr p = node->parent; p != nullptr; p = p->parent)
+        if (p == ancestor)
+            return true;
+    return false;
+}
+
+bool holdsElements(xmlNodePtr node) {
+    return node->type == XML_ELEMENT_NODE || node->type == XML_DOCUMENT_NODE ||
+           node->type == XML_HTML_DOCUMENT_NODE;
+}
+
+std::vector<xmlNodePtr> evaluateSimplePath(const SimplePath& path, xmlNodePtr context) {
+    std::vector<xmlNodePtr> current;
+    if (!path.absolute && !holdsElements(context))
+        return current;
+    current.push_back(path.absolute ? reinterpret_cast<xmlNodePtr>(context->doc) : context);
+    for (const SimpleStep& step : path.steps) {
+        if (step.self)
+            continue;
+        std::vector<xmlNodePtr> next;
+        // The context nodes are in document order; one inside an earlier one adds
+        // nothing new to a descendant step and breaks the order of a child step.
+        bool nested = false;
+        xmlNodePtr lastRoot = nullptr;
+        for (xmlNodePtr ctx : current) {
+            const bool inside = lastRoot != nullptr && isDescendantOf(ctx, lastRoot);
+            if (step.descendant) {
+                if (inside)
+                    continue;
+                lastRoot = ctx;
+                collectDescendants(ctx, step, &next);
+            } else {
+                if (inside)
+                    nested = true;
+                else
+                    lastRoot = ctx;
+                for (xmlNodePtr child = ctx->children; child != nullptr; child = child->next)
+                    if (matches(child, step))
+                        next.push_back(child);
+            }
+        }
+        if (nested)
+            std::stable_sort(next.begin(), next.end(), [](xmlNodePtr a, xmlNodePtr b) {
+                return xmlXPathCmpNodes(a, b) == 1;
+            });
+        current = std::move(next);
+        if (current.empty())
+            break;
+    }
+    std::vector<xmlNodePtr> elements;
+    elements.reserve(current.size());
+    for (xmlNodePtr node : current)
+        if (node->type == XML_ELEMENT_NODE)
+            elements.push_back(node);
+    return elements;
+}
+
+bool isOperatorName(const QString& word) {
+    return word == u"and" || word == u"or" || word == u"div" || word == u"mod";
+}
+
+// Rewrites the unprefixed element name tests of a general XPath expression into
+// *[name()='name'] (an element of that name written without a prefix, in whatever default
+// namespace), leaving function names, axis names, attribute names, variables,
+// operators and string literals alone.
+QString rewriteNameTests(const QString& expr) {
+    QString out;
+    out.reserve(expr.size() * 2);
+    const qsizetype n = expr.size();
+    // XPath's lexical rule: after one of these (or at the start) a name is a name test
+    // and '*' a wildcard; elsewhere they are operators.
+    QString prevToken;
+    bool prevIsOperand = false;
+    bool attributeAxis = false;
+    qsizetype i = 0;
+    while (i < n) {
+        const QChar c = expr[i];
+        if (c.isSpace()) {
+            out += c;
+            ++i;
+            continue;
+        }
+        if (c == u'"' || c == u'\'') {
+            const qsizetype end = expr.indexOf(c, i + 1);
+            const qsizetype stop = end < 0 ? n : end + 1;
+            out += expr.mid(i, stop - i);
+            i = stop;
+            prevIsOperand = true;
+            prevToken = QStringLiteral("literal");
+            continue;
+        }
+        if (isNameStart(c)) {
+            qsizetype j = i;
+            while (j < n && isNameChar(expr[j]))
+                ++j;
+            QString word = expr.mid(i, j - i);
+            bool prefixed = false;
+            if (j + 1 < n && expr[j] == u':' && expr[j + 1] != u':') {
+                // prefix:local or prefix:*
+                prefixed = true;
+                qsizetype k = j + 1;
+                if (k < n && expr[k] == u'*')
+                    ++k;
+                else
+                    while (k < n && isNameChar(expr[k]))
+                        ++k;
+                word = expr.mid(i, k - i);
+                j = k;
+            }
+            qsizetype look = j;
+            while (look < n && expr[look].isSpace())
+                ++look;
+            const bool isFunctionOrType = look < n && expr[look] == u'(';
+            const bool isAxis = look + 1 < n && expr[look] == u':' && expr[look + 1] == u':';
+            const bool operatorPosition = prevIsOperand;
+            const bool afterAt = prevToken == u"@" || attributeAxis;
+            if (operatorPosition && isOperatorName(word)) {
+                out += word;
+                prevIsOperand = false;
+                prevToken = word;
+            } else if (isAxis) {
+                out += word;
+                attributeAxis = word == u"attribute" || word == u"namespace";
+                prevIsOperand = false;
+                prevToken = QStringLiteral("::");
+                out += expr.mid(j, look + 2 - j);
+                i = look + 2;
+                continue;
+            } else if (isFunctionOrType || prefixed || afterAt) {
+                out += word;
+                prevIsOperand = !isFunctionOrType;
+                prevToken = word;
+            } else {
+                out += QStringLiteral("*[name()='%1']").arg(word);
+                prevIsOperand = true;
+                prevToken = word;
+            }
+            attributeAxis = false;
+            i = j;
+            continue;
+        }
+        if (c == u'$') {
+            qsizetype j = i + 1;
+            while (j < n && (isNameChar(expr[j]) || expr[j] == u':'))
+                ++j;
+            out += expr.mid(i, j - i);
+            i = j;
+            prevIsOperand = true;
+            prevToken = QStringLiteral("$");
+            continue;
+        }
+        if (c.isDigit() || (c == u'.' && i + 1 < n && expr[i + 1].isDigit())) {
+            qsizetype j = i;
+            while (j < n && (expr[j].isDigit() || expr[j] == u'.'))
+                ++j;
+            out += expr.mid(i, j - i);
+            i = j;
+            prevIsOperand = true;
+            prevToken = QStringLiteral("number");
+            continue;
+        }
+        // Punctuation and operators.
+        QString token(c);
+        if (i + 1 < n) {
+            const QString two = expr.mid(i, 2);
+            if (two == u"//" || two == u".." || two == u"!=" || two == u"<=" || two == u">=" ||
+                two == u"::")
+                token = two;
+        }
+        out += token;
+        i += token.size();
+        if (token == u"*")
+            prevIsOperand = !prevIsOperand;
+        else
+            prevIsOperand = token == u")" || token == u"]" || token == u"." || token == u"..";
+        prevToken = token;
+        attributeAxis = false;
+    }
+    return out;
+}
+
+struct CompiledQuery {
+    bool simple = false;
+    SimplePath path;
+    xmlXPathCompExprPtr compiled = nullptr;
+};
+
+void silenceXPath(void*, xmlErrorPtr) {}
+
+// Per-thread so that evaluation needs no lock and libxml2's caching of function lookups
+// inside a compiled expression never races.
+struct XPathThreadCache {
+    xmlXPathContextPtr context = nullptr;
+    QHash<QString, CompiledQuery> queries;
+
+    XPathThreadCache() {
+        initLibxml();
+        context = xmlXPathNewContext(nullptr);
+        if (context)
+            context->error = silenceXPath;
+    }
+    ~XPathThreadCache() {
+        clear();
+        if (context)
+            xmlXPathFreeContext(context);
+    }
+
+    void clear() {
+        for (auto& q : queries)
+            if (q.compiled)
+                xmlXPathFreeCompExpr(q.compiled);
+        queries.clear();
+    }
+
+    const CompiledQuery& query(const QString& expr) {
+        auto it = queries.find(expr);
+        if (it != queries.end())
+            return *it;
+        if (queries.size() >= 512)
+            clear();
+        CompiledQuery q;
+        q.simple = parseSimplePath(expr, &q.path);
+        if (!q.simple && context) {
+            const QByteArray rewritten = rewriteNameTests(expr).toUtf8();
+            context->doc = nullptr;
+            context->node = nullptr;
+            q.compiled = xmlXPathCtxtCompile(context, xc(rewritten.constData()));
+        }
+        return *queries.insert(expr, std::move(q));
+    }
+};
+
+std::vector<XmlNode> selectFrom(xmlNodePtr context, const QString& xpath) {
+    std::vector<XmlNode> result;
+    if (context == nullptr || context->doc == nullptr)
+        return result;
+    thread_local XPathThreadCache cache;
+    const CompiledQuery& q = cache.query(xpath);
+    if (q.simple) {
+        const auto nodes = evaluateSimplePath(q.path, context);
+        result.reserve(nodes.size());
+        for (xmlNodePtr node : nodes)
+            result.emplace_back(node);
+        return result;
+    }
+    if (q.compiled == nullptr)
+        return result;
+    xmlXPathContextPtr ctx = cache.context;
+    ctx->doc = context->doc;
+    ctx->node = context;
+    xmlXPathObjectPtr obj = xmlXPathCompiledEval(q.compiled, ctx);
+    ctx->doc = nullptr;
+    ctx->node = nullptr;
+    if (obj == nullptr)
+        return result;
+    if (obj->type == XPATH_NODESET && obj->nodesetval != nullptr) {
+        result.reserve(obj->nodesetval->nodeNr);
+        for (int k = 0; k < obj->nodesetval->nodeNr; ++k) {
+            xmlNodePtr node = obj->nodesetval->nodeTab[k];
+            if (node != nullptr && node->type == XML_ELEMENT_NODE)
+                result.emplace_back(node);
+        }
+    }
+    xmlXPathFreeObject(obj);
+    return result;
+}
+
+} // namespace
+
+// ---- XmlNode --------------------------------------------------------------------------
+
+bool XmlNode::isElement() const {
+    return m_node && m_node->type == XML_ELEMENT_NODE;
+}
+
+QString XmlNode::name() const {
+    if (!isElement())
+        return QString();
+    return QString::fromUtf8(reinterpret_cast<const char*>(m_node->name));
+}
+
+QString XmlNode::text() const {
+    if (m_node == nullptr)
+        return QString();
+    switch (m_node->type) {
+    case XML_TEXT_NODE:
+    case XML_CDATA_SECTION_NODE:
+    case XML_COMMENT_NODE:
+    case XML_PI_NODE: {
+        const char* content = reinterpret_cast<const char*>(m_node->content);
+        return content ? trimmedFromUtf8(content, qsizetype(std::strlen(content))) : QString();
+    }
+    case XML_ELEMENT_NODE:
+    case XML_ATTRIBUTE_NODE:
+    case XML_DOCUMENT_NODE:
+    case XML_DOCUMENT_FRAG_NODE:
+        break;
+    default:
+        return QString();
+    }
+    xmlNodePtr first = m_node->children;
+    // The usual element holds one text node: no need to gather.
+    if (first != nullptr && first->next == nullptr &&
+        (first->type == XML_TEXT_NODE || first->type == XML_CDATA_SECTION_NODE) &&
+        first->content != nullptr) {
+        const char* content = reinterpret_cast<const char*>(first->content);
+        return trimmedFromUtf8(content, qsizetype(std::strlen(content)));
+    }
+    QByteArray gathered;
+    appendText(first, &gathered);
+    return trimmedFromUtf8(gathered.constData(), gathered.size());
+}
+
+std::optional<QString> XmlNode::getAttribute(const QString& name) const {
+    xmlAttrPtr attr = findAttribute(m_node, utf8(name));
+    if (attr == nullptr)
+        return std::nullopt;
+    QByteArray value;
+    for (xmlNodePtr part = attr->children; part != nullptr; part = part->next)
+        if (part->type == XML_TEXT_NODE && part->content)
+            value.append(reinterpret_cast<const char*>(part->content));
+    return QString::fromUtf8(value);
+}
+
+void XmlNode::setAttribute(const QString& name, const QString& value) {
+    if (!isElement())
+        return;
+    const QByteArray n = utf8(name);
+    const QByteArray v = utf8(value);
+    xmlAttrPtr attr = findAttribute(m_node, n);
+    if (attr == nullptr) {
+        // xmlNewProp stores the value as plain text and appends the attribute.
+        xmlNewProp(m_node, xc(n.constData()), xc(v.constData()));
+        return;
+    }
+    // Replace the value in place so the attribute keeps its position.
+    xmlFreeNodeList(attr->children);
+    xmlNodePtr text = xmlNewDocText(m_node->doc, xc(v.constData()));
+    text->parent = reinterpret_cast<xmlNodePtr>(attr);
+    attr->children = text;
+    attr->last = text;
+}
+
+XmlNode XmlNode::firstChildElement(const QString& localName) const {
+    for (xmlNodePtr child = firstChildOf(m_node); child != nullptr; child = child->next)
+        if (child->type == XML_ELEMENT_NODE &&
+            (localName.isEmpty() || elementNameMatches(child, localName)))
+            return XmlNode(child);
+    return XmlNode();
+}
+
+std::vector<XmlNode> XmlNode::childElements(const QString& localName) const {
+    std::vector<XmlNode> result;
+    for (xmlNodePtr child = firstChildOf(m_node); child != nullptr; child = child->next)
+        if (child->type == XML_ELEMENT_NODE &&
+            (localName.isEmpty() || elementNameMatches(child, localName)))
+            result.emplace_back(child);
+    return result;
+}
+
+std::vector<XmlNode> XmlNode::childNodes() const {
+    std::vector<XmlNode> result;
+    for (xmlNodePtr child = firstChildOf(m_node); child != nullptr; child = child->next)
+        result.emplace_back(child);
+    return result;
+}
+
+XmlNode XmlNode::parent() const {
+    return XmlNode(m_node ? m_node->parent : nullptr);
+}
+
+XmlNode XmlNode::appendChild(XmlNode child) {
+    if (!prepareForAttach(m_node, child.m_node))
+        return XmlNode();
+    // xmlAddChild merges a text node into a neighbouring one and returns the survivor.
+    return XmlNode(xmlAddChild(m_node, child.m_node));
+}
+
+XmlNode XmlNode::insertBefore(XmlNode newChild, XmlNode ref) {
+    if (ref.isNull())
+        return appendChild(newChild);
+    if (ref.m_node->parent != m_node || newChild == ref ||
+        !prepareForAttach(m_node, newChild.m_node))
+        return XmlNode();
+    return XmlNode(xmlAddPrevSibling(ref.m_node, newChild.m_node));
+}
+
+XmlNode XmlNode::replaceChild(XmlNode newChild, XmlNode oldChild) {
+    if (oldChild.isNull() || oldChild.m_node->parent != m_node)
+        return XmlNode();
+    if (newChild == oldChild)
+        return oldChild;
+    if (!prepareForAttach(m_node, newChild.m_node))
+        return XmlNode();
+    xmlReplaceNode(oldChild.m_node, newChild.m_node);
+    noteDetached(oldChild.m_node);
+    return oldChild;
+}
+
+void XmlNode::removeChild(XmlNode child) {
+    if (child.isNull() || m_node == nullptr || child.m_node->parent != m_node)
+        return;
+    xmlUnlinkNode(child.m_node);
+    xmlFreeNode(child.m_node);
+}
+
+std::vector<XmlNode> XmlNode::selectNodes(const QString& xpath) const {
+    return selectFrom(m_node, xpath);
+}
+
+// ---- XmlDocument ----------------------------------------------------------------------
+
+XmlDocument::XmlDocument() = default;
+
+XmlDocument::~XmlDocument() {
+    freeDocument(m_doc);
+}
+
+XmlDocument::XmlDocument(XmlDocument&& other) noexcept : m_doc(other.m_doc) {
+    other.m_doc = nullptr;
+}
+
+XmlDocument& XmlDocument::operator=(XmlDocument&& other) noexcept {
+    if (this != &other) {
+        freeDocument(m_doc);
+        m_doc = other.m_doc;
+        other.m_doc = nullptr;
+    }
+    return *this;
+}
+
+XmlDocument XmlDocument::parse(const QByteArray& bytes, QString* error) {
+    initLibxml();
+    QByteArray repaired;
+    const QByteArray& input =
+        isUtf8Document(bytes) && repairUtf8(bytes, &repaired) ? repaired : bytes;
+    if (input.size() > INT_MAX) {
+        if (error)
+            *error = QStringLiteral("the document is too large");
+        return XmlDocument();
+    }
+
+    xmlParserCtxtPtr ctxt = xmlCreateMemoryParserCtxt(input.constData(), int(input.size()));
+    if (ctxt == nullptr) {
+        if (error)
+            *error = input.isEmpty() ? QStringLiteral("the document is empty")
+                                     : QStringLiteral("out of memory");
+        return XmlDocument();
+    }
+    xmlCtxtUseOptions(ctxt, XML_PARSE_NONET);
+    ParseState state;
+    ThreadErrorRedirect redirect(&state);
+    ctxt->_private = &state;
+    ctxt->sax->serror = collectError;
+    ctxt->sax->getEntity = getEntity;
+    ctxt->sax->resolveEntity = refuseExternalEntity;
+
+    xmlParseDocument(ctxt);
+    xmlDocPtr doc = ctxt->myDoc;
+    ctxt->myDoc = nullptr;
+    const bool ok = ctxt->wellFormed && doc != nullptr;
+    xmlFreeParserCtxt(ctxt);
+
+    if (!ok) {
+        if (doc)
+            xmlFreeDoc(doc);
+        if (error)
+            *error = state.error.isEmpty() ? QStringLiteral("not well-formed XML") : state.error;
+        return XmlDocument();
+    }
+    if (state.htmlEntityInAttribute)
+        resolveHtmlEntitiesInAttributes(doc, doc->children);
+    if (error)
+        error->clear();
+    return XmlDocument(doc);
+}
+
+XmlDocument XmlDocument::fromFile(const QString& path, QString* error) {
+    const QString shown = QDir::toNativeSeparators(path);
+    QFile file(path);
+    if (!file.exists()) {
+        if (error)
+            *error = QStringLiteral("%1: the file does not exist").arg(shown);
+        return XmlDocument();
+    }
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (error)
+            *error = QStringLiteral("%1: %2").arg(shown, file.errorString());
+        return XmlDocument();
+    }
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        if (error)
+            *error = QStringLiteral("%1: %2").arg(shown, file.errorString());
+        return XmlDocument();
+    }
+    QString parseError;
+    XmlDocument doc = parse(bytes, &parseError);
+    if (error)
+        *error = doc.isNull() ? QStringLiteral("%1: %2").arg(shown, parseError) : QString();
+    return doc;
+}
+
+XmlDocument XmlDocument::withRoot(const QString& rootName) {
+    initLibxml();
+    xmlDocPtr doc = xmlNewDoc(xc("1.0"));
+    const QByteArray name = utf8(rootName);
+    xmlNodePtr root = xmlNewDocNode(doc, nullptr, xc(name.constData()), nullptr);
+    xmlDocSetRootElement(doc, root);
+    return XmlDocument(doc);
+}
+
+XmlNode XmlDocument::documentElement() const {
+    return XmlNode(m_doc ? xmlDocGetRootElement(m_doc) : nullptr);
+}
+
+XmlNode XmlDocument::createElement(const QString& name) {
+    if (m_doc == nullptr)
+        return XmlNode();
+    const QByteArray n = utf8(name);
+    xmlNodePtr node = xmlNewDocNode(m_doc, nullptr, xc(n.constData()), nullptr);
+    if (node != nullptr)
+        noteDetached(node);
+    return XmlNode(node);
+}
+
+std::vector<XmlNode> XmlDocument::selectNodes(const QString& xpath) const {
+    return selectFrom(reinterpret_cast<xmlNodePtr>(m_doc), xpath);
+}
+
+QByteArray XmlDocument::toBytes() const {
+    if (m_doc == nullptr)
+        return QByteArray();
+    xmlChar* mem = nullptr;
+    int size = 0;
+    xmlDocDumpFormatMemoryEnc(m_doc, &mem, &size, "UTF-8", 0);
+    QByteArray bytes(reinterpret_cast<const char*>(mem), size);
+    xmlFree(mem);
+    return bytes;
+}
+
+bool XmlDocument::save(const QString& path, QString* error) const {
+    const QString shown = QDir::toNativeSeparators(path);
+    auto fail = [&](const QString& why) {
+        if (error)
+            *error = QStringLiteral("Cannot save %1: %2").arg(shown, why);
+        return false;
+    };
+    if (m_doc == nullptr)
+        return fail(QStringLiteral("there is no document"));
+    const QByteArray bytes = toBytes();
+    if (bytes.isEmpty())
+        return fail(QStringLiteral("the document could not be serialised"));
+    QSaveFile file(path);
+    // Unbuffered: QSaveFile (Qt 6.4) commits even when its buffered flush failed, which
+    // would put a truncated file in place of the old one on a full disk.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return fail(file.errorString());
+    errno = 0;
+    if (file.write(bytes) != bytes.size() || !file.flush() ||
+        file.error() != QFileDevice::NoError) {
+        const int code = errno;
+        QString why = file.errorString();
+        if (why.isEmpty() || why == QLatin1String("Unknown error"))
+            why = code != 0 ? QString::fromLocal8Bit(std::strerror(code))
+                            : QStringLiteral("the file could not be written completely");
+        file.cancelWriting();
+        return fail(why);
+    }
+    if (!file.commit())
+        return fail(file.errorString());
+    if (error)
+        error->clear();
+    return true;
+}
+
+} // namespace quorvel
