@@ -1,0 +1,80 @@
+#include "app/guiapp.h"
+
+#include <cstdio>
+
+#include <QApplication>
+#include <QDir>
+#include <QSystemTrayIcon>
+
+#include "platform/curlfetcher.h"
+#include "reader/instanceguard.h"
+#include "reader/messageboxprompter.h"
+#include "reader/readerwindow.h"
+#include "refresh/connectivity.h"
+#include "store/feedstore.h"
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
+namespace quorvel {
+
+namespace {
+
+// The browser engine refuses to start as root unless its sandbox is off.
+void prepareWebEngine() {
+#ifdef Q_OS_UNIX
+    if (geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+#endif
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+}
+
+} // namespace
+
+int runReaderApplication(int argc, char** argv, const QString& dataDirOption) {
+    prepareWebEngine();
+    QApplication app(argc, argv);
+    app.setDesktopFileName(QStringLiteral("quorvel"));
+    // Closing the reader hides it in the tray; only "Exit" ends the program.
+    app.setQuitOnLastWindowClosed(false);
+
+    // Before anything touches a file, a tray icon or a timer: a second start hands over.
+    InstanceGuard guard(InstanceGuard::defaultServerName());
+    if (guard.activatePrevInstance())
+        return 0;
+    if (!guard.listen())
+        std::fprintf(stderr, "quorvel: cannot watch for a second start (%s); continuing\n",
+                     guard.errorString().toLocal8Bit().constData());
+
+    const QString folder = resolveDataFolder(dataDirOption, QCoreApplication::applicationDirPath());
+    FeedStore store(folder);
+    CurlFetcher fetcher;
+    MessageBoxPrompter prompter;
+
+    ReaderOptions options;
+    options.trayAvailable = QSystemTrayIcon::isSystemTrayAvailable();
+    options.probeAddress = probeUrl();
+    options.readmePaths = {
+        QDir(folder).filePath(QStringLiteral("readme.txt")),
+        QDir(QCoreApplication::applicationDirPath())
+            .filePath(QStringLiteral("../share/doc/quorvel/readme.txt")),
+    };
+    ReaderWindow reader(store, fetcher, prompter, options);
+
+    QObject::connect(&guard, &InstanceGuard::activationRequested, &reader,
+                     &ReaderWindow::restoreFromTray);
+    QObject::connect(&reader, &ReaderWindow::exited, &app, &QCoreApplication::quit);
+
+    // ---- Manager window wiring -------------------------------------------------------
+    // Connect here: reader.setManagerAvailable(true); ReaderWindow::managerRequested opens
+    // (or raises) the manager; ReaderWindow::exitRequested closes it; the manager's "Done"
+    // and close call reader.requestRefresh(), its display "Done" calls
+    // reader.stopRefreshTimer() / reader.startRefreshTimer(ms).
+    // -----------------------------------------------------------------------------------
+
+    reader.start();
+    return app.exec();
+}
+
+} // namespace quorvel

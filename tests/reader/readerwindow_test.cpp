@@ -1,0 +1,456 @@
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QMenuBar>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QSystemTrayIcon>
+#include <QTemporaryDir>
+#include <QWebEngineView>
+
+#include "loopbackserver.h"
+#include "platform/curlfetcher.h"
+#include "reader/docking.h"
+#include "reader/feedpage.h"
+#include "reader/readerwindow.h"
+#include "readerfixtures.h"
+#include "store/feedstore.h"
+
+namespace quorvel {
+namespace {
+
+using test::AnsweringPrompter;
+using test::DesktopCatcher;
+using test::LoopbackServer;
+using test::Response;
+using test::spin;
+using test::waitUntil;
+
+Response feedResponse(const QByteArray& body, int delayMs = 0) {
+    Response response;
+    response.body = body;
+    response.delayMs = delayMs;
+    return response;
+}
+
+QString withoutAccelerator(QString text) {
+    return text.remove(QLatin1Char('&'));
+}
+
+class ReaderWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        server.setRoute("/probe", feedResponse("ok"));
+        server.setRoute("/a", feedResponse(test::rssFeed("Alpha", 3)));
+    }
+
+    void writeStore(bool startMinimised = false, const QString& refresh = "60000",
+                    const QString& feedPath = "/a", bool magnetic = false) {
+        ASSERT_TRUE(test::writeFile(store.storePath(),
+                                    test::storeText(test::feedElement(server.url(feedPath)),
+                                                    startMinimised, refresh, magnetic)));
+    }
+
+    ReaderWindow& makeReader(bool trayAvailable = true) {
+        ReaderOptions options;
+        options.trayAvailable = trayAvailable;
+        options.probeAddress = server.url("/probe");
+        options.readmePaths = {dir.filePath("readme.txt")};
+        window = std::make_unique<ReaderWindow>(store, fetcher, prompter, options);
+        return *window;
+    }
+
+    // A reader that has run its start-up to the end.
+    ReaderWindow& startReader(bool trayAvailable = true) {
+        ReaderWindow& reader = makeReader(trayAvailable);
+        QSignalSpy started(&reader, &ReaderWindow::startUpFinished);
+        reader.start();
+        EXPECT_TRUE(waitUntil([&] { return started.count() == 1; }));
+        return reader;
+    }
+
+    QAction* item(const char* name) const {
+        return window->findChild<QAction*>(QLatin1String(name));
+    }
+
+    QRect expectedDock() const {
+        QScreen* screen = QGuiApplication::primaryScreen();
+        return dockRect(screen->geometry(), screen->availableGeometry(), readerWidthPx);
+    }
+
+    QTemporaryDir dir;
+    LoopbackServer server;
+    FeedStore store{dir.path()};
+    CurlFetcher fetcher;
+    AnsweringPrompter prompter;
+    std::unique_ptr<ReaderWindow> window;
+};
+
+TEST_F(ReaderWindowTest, TheMenuHoldsEveryItemWithItsCaptionInOrder) {
+    writeStore();
+    ReaderWindow& reader = makeReader();
+    QMenu* menu = reader.menu();
+    EXPECT_EQ(menu->objectName(), "rssManager");
+    EXPECT_EQ(withoutAccelerator(menu->title()), "Menu");
+    EXPECT_EQ(reader.trayIcon()->contextMenu(), menu);
+
+    QStringList names, captions;
+    for (QAction* action : menu->actions()) {
+        names << action->objectName();
+        captions << (action->isSeparator() ? "-" : withoutAccelerator(action->text()));
+    }
+    EXPECT_EQ(names,
+              QStringList({"gotoRssManager", "hr3", "rTime", "hr1", "print", "mPopRestore",
+                           "mPopMin", "refreshReader", "hr2", "magnetic", "about", "mPopExit"}));
+    EXPECT_EQ(captions,
+              QStringList({"RSS Manager", "-", "Refresh", "-", "Print", "Restore", "Minimize",
+                           "Refresh", "-", "Stick to Edges", "About", "Exit"}));
+
+    QMenu* intervals = item("rTime")->menu();
+    ASSERT_NE(intervals, nullptr);
+    QStringList intervalCaptions;
+    for (QAction* action : intervals->actions())
+        intervalCaptions << action->objectName() + "=" + action->text();
+    EXPECT_EQ(intervalCaptions,
+              QStringList({"rTimeItems0=holder", "rTimeItems1=1", "rTimeItems2=2", "rTimeItems3=5",
+                           "rTimeItems4=10", "rTimeItems5=20", "rTimeItems6=30", "rTimeItems7=60",
+                           "rTimeItems8=120"}));
+    EXPECT_FALSE(item("rTimeItems0")->isVisible());
+    EXPECT_TRUE(item("magnetic")->isCheckable());
+    EXPECT_FALSE(item("mPopRestore")->isVisible());
+    EXPECT_TRUE(item("mPopMin")->isVisible());
+
+    EXPECT_EQ(reader.feeder()->objectName(), "feeder");
+    EXPECT_EQ(reader.objectName(), "rssReader");
+    EXPECT_EQ(reader.contextMenuPolicy(), Qt::NoContextMenu);
+    EXPECT_EQ(reader.feeder()->contextMenuPolicy(), Qt::NoContextMenu);
+}
+
+TEST_F(ReaderWindowTest, RssManagerStaysOffUntilAManagerIsConnected) {
+    writeStore();
+    ReaderWindow& reader = makeReader();
+    QSignalSpy requested(&reader, &ReaderWindow::managerRequested);
+    EXPECT_FALSE(item("gotoRssManager")->isEnabled());
+    reader.setManagerAvailable(true);
+    item("gotoRssManager")->trigger();
+    EXPECT_EQ(requested.count(), 1);
+}
+
+TEST_F(ReaderWindowTest, StartUpShowsWindowTimerAndTrayIconOnlyAfterTheFirstCycle) {
+    server.setRoute("/a", feedResponse(test::rssFeed("Alpha", 3), 1500));
+    writeStore(false, "120000", "/a", true);
+    ReaderWindow& reader = makeReader();
+    EXPECT_TRUE(reader.windowTitle().startsWith("Quorvel RSS Reader "));
+    reader.start();
+    ASSERT_TRUE(waitUntil([&] { return server.requestCount("/a") == 1; }));
+    EXPECT_FALSE(reader.isVisible());
+    EXPECT_FALSE(reader.trayIcon()->isVisible());
+    EXPECT_FALSE(reader.refreshTimer().isActive());
+
+    QSignalSpy started(&reader, &ReaderWindow::startUpFinished);
+    ASSERT_TRUE(waitUntil([&] { return started.count() == 1; }));
+    EXPECT_TRUE(reader.isVisible());
+    EXPECT_EQ(reader.frameGeometry(), expectedDock());
+    EXPECT_TRUE(reader.refreshTimer().isActive());
+    EXPECT_EQ(reader.refreshTimer().interval(), 120000);
+    EXPECT_TRUE(reader.trayIcon()->isVisible());
+    EXPECT_EQ(reader.trayIcon()->toolTip(), "Quorvel RSS Reader\r\nAlpha item 1");
+    EXPECT_TRUE(reader.windowTitle().endsWith(" v.1.6.0.0")) << reader.windowTitle().toStdString();
+    EXPECT_NEAR(reader.windowOpacity(), 230 / 255.0, 0.01);
+    EXPECT_TRUE(item("magnetic")->isChecked());
+    EXPECT_TRUE(item("rTimeItems2")->isChecked());
+    EXPECT_TRUE(reader.windowFlags().testFlag(Qt::Tool));
+    EXPECT_TRUE(waitUntil([&] {
+        return reader.feedPage()->title().contains("feeds.htm") ||
+               reader.feedPage()->url().isLocalFile();
+    }));
+    EXPECT_EQ(reader.feedPage()->url(), QUrl::fromLocalFile(store.pagePath()));
+}
+
+TEST_F(ReaderWindowTest, AnIntervalThatIsNoWholeNumberStartsTheTimerAtOneMinute) {
+    writeStore(false, "soon");
+    ReaderWindow& reader = startReader();
+    EXPECT_EQ(reader.refreshTimer().interval(), 60000);
+    for (int i = 1; i <= 8; ++i)
+        EXPECT_FALSE(item(QStringLiteral("rTimeItems%1").arg(i).toLatin1())->isChecked());
+}
+
+TEST_F(ReaderWindowTest, StartingMinimisedShowsOnlyTheTrayIconAndRestoringDocks) {
+    writeStore(true);
+    ReaderWindow& reader = startReader();
+    QScreen* screen = QGuiApplication::primaryScreen();
+    EXPECT_TRUE(!reader.isVisible() || isBeyondScreenRight(reader.x(), screen->geometry()));
+    EXPECT_TRUE(item("mPopRestore")->isVisible());
+    EXPECT_FALSE(item("mPopMin")->isVisible());
+    EXPECT_TRUE(reader.trayIcon()->isVisible());
+
+    item("mPopRestore")->trigger();
+    EXPECT_TRUE(reader.isVisible());
+    EXPECT_EQ(reader.frameGeometry(), expectedDock());
+    EXPECT_FALSE(item("mPopRestore")->isVisible());
+    EXPECT_TRUE(item("mPopMin")->isVisible());
+}
+
+TEST_F(ReaderWindowTest, MinimizeAndRestoreKeepExactlyOneOfTheTwoItemsVisible) {
+    writeStore();
+    ReaderWindow& reader = startReader();
+    reader.move(100, 80);
+    item("mPopMin")->trigger();
+    EXPECT_FALSE(reader.isVisible());
+    EXPECT_TRUE(item("mPopRestore")->isVisible());
+    EXPECT_FALSE(item("mPopMin")->isVisible());
+    EXPECT_TRUE(reader.trayIcon()->isVisible());
+
+    reader.restoreFromTray();
+    EXPECT_TRUE(reader.isVisible());
+    EXPECT_EQ(reader.pos(), QPoint(100, 80)) << "a window on screen is not docked again";
+    EXPECT_FALSE(item("mPopRestore")->isVisible());
+    EXPECT_TRUE(item("mPopMin")->isVisible());
+    reader.restoreFromTray(); // a second click does no harm
+    EXPECT_TRUE(item("mPopMin")->isVisible());
+    EXPECT_FALSE(item("mPopRestore")->isVisible());
+}
+
+TEST_F(ReaderWindowTest, ClosingTheWindowHidesItInTheTray) {
+    writeStore();
+    ReaderWindow& reader = startReader();
+    QSignalSpy exited(&reader, &ReaderWindow::exited);
+    EXPECT_FALSE(reader.close());
+    EXPECT_FALSE(reader.isVisible());
+    EXPECT_TRUE(item("mPopRestore")->isVisible());
+    EXPECT_FALSE(item("mPopMin")->isVisible());
+    EXPECT_TRUE(reader.trayIcon()->isVisible());
+    EXPECT_TRUE(reader.refreshTimer().isActive());
+    EXPECT_EQ(exited.count(), 0);
+}
+
+TEST_F(ReaderWindowTest, ExitEndsTheReaderAndNoCycleRunsAfterIt) {
+    writeStore();
+    ReaderWindow& reader = startReader();
+    QSignalSpy exitRequested(&reader, &ReaderWindow::exitRequested);
+    QSignalSpy exited(&reader, &ReaderWindow::exited);
+    item("mPopExit")->trigger();
+    EXPECT_EQ(exitRequested.count(), 1);
+    EXPECT_EQ(exited.count(), 1);
+    EXPECT_FALSE(reader.isVisible());
+    EXPECT_FALSE(reader.trayIcon()->isVisible());
+    EXPECT_FALSE(reader.refreshTimer().isActive());
+
+    const int requests = server.requestCount("/a");
+    reader.requestRefresh();
+    item("refreshReader")->trigger();
+    reader.startRefreshTimer(1);
+    spin(500);
+    EXPECT_EQ(server.requestCount("/a"), requests);
+    EXPECT_FALSE(reader.isRefreshing());
+    EXPECT_FALSE(reader.refreshTimer().isActive());
+}
+
+TEST_F(ReaderWindowTest, ExitDuringACycleCancelsItWithoutWaitingForTheNetwork) {
+    writeStore();
+    ReaderWindow& reader = startReader();
+    const QByteArray pageBefore = test::readFile(store.pagePath());
+    server.setRoute("/a", feedResponse(test::rssFeed("Alpha", 3), 20000));
+    reader.requestRefresh();
+    ASSERT_TRUE(waitUntil([&] { return server.requestCount("/a") == 2; }));
+    QElapsedTimer clock;
+    clock.start();
+    reader.exitReader();
+    EXPECT_LT(clock.elapsed(), 10000) << "exit waited for the slow feed";
+    EXPECT_FALSE(reader.isRefreshing());
+    EXPECT_EQ(test::readFile(store.pagePath()), pageBefore) << "the cancelled cycle wrote";
+}
+
+TEST_F(ReaderWindowTest, RequestsDuringACycleQueueExactlyOneMore) {
+    writeStore();
+    ReaderWindow& reader = startReader();
+    server.setRoute("/a", feedResponse(test::rssFeed("Alpha", 3), 700));
+    const int before = reader.finishedCycles();
+    reader.requestRefresh();
+    reader.requestRefresh();
+    item("refreshReader")->trigger();
+    reader.startRefreshTimer(50); // ticks while the cycle runs
+    spin(300);
+    reader.stopRefreshTimer();
+    ASSERT_TRUE(waitUntil([&] { return !reader.isRefreshing(); }));
+    spin(300);
+    EXPECT_EQ(reader.finishedCycles() - before, 2);
+    EXPECT_EQ(server.requestCount("/a"), 3);
+}
+
+TEST_F(ReaderWindowTest, ChoosingAnIntervalRestartsTheTimerStoresItAndMarksOnlyIt) {
+    writeStore();
+    ReaderWindow& reader = startReader();
+    EXPECT_TRUE(item("rTimeItems1")->isChecked());
+    item("rTimeItems3")->trigger();
+    EXPECT_TRUE(reader.refreshTimer().isActive());
+    EXPECT_EQ(reader.refreshTimer().interval(), 300000);
+    EXPECT_TRUE(test::readFile(store.storePath()).contains("refresh=\"300000\""));
+    for (int i = 0; i <= 8; ++i)
+        EXPECT_EQ(item(QStringLiteral("rTimeItems%1").arg(i).toLatin1())->isChecked(), i == 3);
+
+    item("rTimeItems3")->trigger(); // choosing the marked item again keeps it marked
+    EXPECT_TRUE(item("rTimeItems3")->isChecked());
+
+    reader.markIntervalForSetting("1800000");
+    spin(50);
+    for (int i = 0; i <= 8; ++i)
+        EXPECT_EQ(item(QStringLiteral("rTimeItems%1").arg(i).toLatin1())->isChecked(), i == 6);
+    reader.markIntervalForSetting("2700000");
+    spin(50);
+    for (int i = 0; i <= 8; ++i)
+        EXPECT_FALSE(item(QStringLiteral("rTimeItems%1").arg(i).toLatin1())->isChecked());
+    EXPECT_TRUE(prompter.messages.empty());
+}
+
+TEST_F(ReaderWindowTest, ASettingThatCannotBeSavedIsToldAndStillApplies) {
+    writeStore();
+    ReaderWindow& reader = startReader();
+    ASSERT_TRUE(test::writeFile(store.storePath(), "<root"));
+    item("rTimeItems8")->trigger();
+    EXPECT_EQ(reader.refreshTimer().interval(), 7200000);
+    EXPECT_TRUE(item("rTimeItems8")->isChecked());
+    ASSERT_EQ(prompter.messages.size(), 1u);
+    EXPECT_TRUE(prompter.messages[0].text.contains("could not be saved"));
+    EXPECT_TRUE(prompter.messages[0].text.contains(QDir::toNativeSeparators(store.storePath())));
+    EXPECT_EQ(test::readFile(store.storePath()), "<root");
+}
+
+TEST_F(ReaderWindowTest, StickToEdgesIsStoredAndTwiceLeavesItAsItWas) {
+    writeStore();
+    ReaderWindow& reader = startReader();
+    EXPECT_FALSE(item("magnetic")->isChecked());
+    reader.toggleStickToEdges();
+    EXPECT_TRUE(item("magnetic")->isChecked());
+    EXPECT_TRUE(test::readFile(store.storePath()).contains("magnetic=\"true\""));
+    item("magnetic")->trigger();
+    EXPECT_FALSE(item("magnetic")->isChecked());
+    EXPECT_TRUE(test::readFile(store.storePath()).contains("magnetic=\"false\""));
+}
+
+TEST_F(ReaderWindowTest, WithStickToEdgesTheUsersMovesStayInsideTheWorkArea) {
+    writeStore(false, "60000", "/a", true);
+    ReaderWindow& reader = startReader();
+    const QRect workArea = reader.screen()->availableGeometry();
+    reader.move(workArea.x() - 60, workArea.y() - 40);
+    spin(50);
+    EXPECT_EQ(reader.frameGeometry().topLeft(), workArea.topLeft());
+    reader.move(workArea.right() - 10, workArea.y() + 10);
+    spin(50);
+    EXPECT_EQ(reader.frameGeometry().right(), workArea.right());
+    EXPECT_TRUE(workArea.contains(reader.frameGeometry()));
+
+    reader.toggleStickToEdges();
+    reader.move(workArea.x() - 60, workArea.y() - 40);
+    spin(50);
+    EXPECT_LT(reader.frameGeometry().x(), workArea.x()) << "unticked, the window may leave";
+}
+
+TEST_F(ReaderWindowTest, AFailedFeedOffersTheErrorLogAndOkOpensIt) {
+    writeStore(false, "60000", "/missing");
+    DesktopCatcher desktop({"file"});
+    prompter.answers = {MessageAnswer::Ok};
+    startReader();
+    ASSERT_EQ(prompter.messages.size(), 1u);
+    EXPECT_EQ(prompter.messages[0].title, "Error");
+    ASSERT_TRUE(waitUntil([&] { return desktop.opened.size() == 1; }));
+    EXPECT_EQ(desktop.opened[0], QUrl::fromLocalFile(store.errorLogPath()));
+}
+
+TEST_F(ReaderWindowTest, ExitWhileAQuestionIsOpenDoesNotHang) {
+    writeStore(false, "60000", "/missing");
+    struct ExitingPrompter : Prompter {
+        ReaderWindow* reader = nullptr;
+        int asked = 0;
+        MessageAnswer prompt(const Message&) override {
+            ++asked;
+            reader->exitReader(); // chosen from the tray while the box is open
+            return MessageAnswer::Ok;
+        }
+    } exiting;
+    ReaderOptions options;
+    options.probeAddress = server.url("/probe");
+    ReaderWindow reader(store, fetcher, exiting, options);
+    exiting.reader = &reader;
+    QSignalSpy exited(&reader, &ReaderWindow::exited);
+    reader.start();
+    ASSERT_TRUE(waitUntil([&] { return exited.count() == 1; }));
+    EXPECT_EQ(exiting.asked, 1);
+    EXPECT_FALSE(reader.isRefreshing());
+    EXPECT_FALSE(reader.trayIcon()->isVisible());
+}
+
+TEST_F(ReaderWindowTest, AboutOpensTheReadmeOnOkOnly) {
+    writeStore();
+    ReaderWindow& reader = makeReader();
+    DesktopCatcher desktop({"file"});
+    prompter.answers = {MessageAnswer::Ok};
+    reader.showAbout();
+    ASSERT_EQ(prompter.messages.size(), 1u);
+    EXPECT_EQ(prompter.messages[0].title, "About Quorvel RSS Reader");
+    EXPECT_EQ(prompter.messages[0].buttons, MessageButtons::OkCancel);
+    EXPECT_TRUE(prompter.messages[0].text.startsWith("Quorvel RSS Reader.\n\n"));
+    EXPECT_TRUE(prompter.messages[0].text.endsWith("\n\nFor more read ReadMe.txt or click 'OK'"));
+    EXPECT_TRUE(desktop.opened.isEmpty()) << "no readme.txt, nothing opens";
+
+    ASSERT_TRUE(test::writeFile(dir.filePath("readme.txt"), "read me"));
+    prompter.answers = {MessageAnswer::Cancel};
+    item("about")->trigger();
+    EXPECT_TRUE(desktop.opened.isEmpty());
+    prompter.answers = {MessageAnswer::Ok};
+    item("about")->trigger();
+    ASSERT_EQ(desktop.opened.size(), 1);
+    EXPECT_EQ(desktop.opened[0], QUrl::fromLocalFile(dir.filePath("readme.txt")));
+}
+
+TEST_F(ReaderWindowTest, WithoutANotificationAreaClosingMinimisesAndTheMenuIsInTheWindow) {
+    writeStore();
+    ReaderWindow& reader = startReader(false);
+    EXPECT_FALSE(reader.windowFlags().testFlag(Qt::Tool));
+    ASSERT_NE(reader.menuBar(), nullptr);
+    EXPECT_TRUE(reader.menuBar()->actions().contains(reader.menu()->menuAction()));
+    EXPECT_FALSE(reader.trayIcon()->isVisible());
+
+    EXPECT_FALSE(reader.close());
+    EXPECT_TRUE(reader.isVisible());
+    EXPECT_TRUE(reader.isMinimized());
+    EXPECT_TRUE(item("mPopRestore")->isVisible());
+    reader.restoreFromTray();
+    EXPECT_FALSE(reader.isMinimized());
+    EXPECT_TRUE(item("mPopMin")->isVisible());
+}
+
+TEST_F(ReaderWindowTest, TheUiEventLoopKeepsTurningWhileFiftySlowFeedsLoad) {
+    QString feeds;
+    for (int i = 0; i < 50; ++i)
+        feeds += test::feedElement(server.url(QStringLiteral("/f%1").arg(i)));
+    ASSERT_TRUE(test::writeFile(store.storePath(), test::storeText(feeds)));
+    ReaderWindow& reader = startReader();
+    for (int i = 0; i < 50; ++i) {
+        const QString path = QStringLiteral("/f%1").arg(i);
+        server.setRoute(path, feedResponse(test::rssFeed(path, 20), 400));
+    }
+
+    QElapsedTimer sinceTick;
+    qint64 longestStall = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout,
+                     [&] { longestStall = std::max(longestStall, sinceTick.restart()); });
+    ticker.start(5);
+    sinceTick.start();
+    reader.requestRefresh();
+    ASSERT_TRUE(waitUntil([&] { return !reader.isRefreshing(); }, 60000));
+    ticker.stop();
+    std::printf("longest UI stall during a 50-feed cycle: %lld ms\n",
+                static_cast<long long>(longestStall));
+    // The figure to meet is 100 ms; the margin absorbs a loaded build machine.
+    EXPECT_LT(longestStall, 400);
+}
+
+} // namespace
+} // namespace quorvel
