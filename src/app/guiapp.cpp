@@ -4,8 +4,11 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QPointer>
+#include <QScopeGuard>
 #include <QSystemTrayIcon>
 
+#include "manager/managerwindow.h"
 #include "platform/curlfetcher.h"
 #include "reader/instanceguard.h"
 #include "reader/messageboxprompter.h"
@@ -67,10 +70,38 @@ int runReaderApplication(int argc, char** argv, const QString& dataDirOption) {
     QObject::connect(&reader, &ReaderWindow::exited, &app, &QCoreApplication::quit);
 
     // ---- Manager window wiring -------------------------------------------------------
-    // Connect here: reader.setManagerAvailable(true); ReaderWindow::managerRequested opens
-    // (or raises) the manager; ReaderWindow::exitRequested closes it; the manager's "Done"
-    // and close call reader.requestRefresh(), its display "Done" calls
-    // reader.stopRefreshTimer() / reader.startRefreshTimer(ms).
+    // One manager at a time, made afresh at each opening so that it shows the store as it
+    // is now; it deletes itself when closed.
+    QPointer<ManagerWindow> manager;
+    const auto deleteManager = qScopeGuard([&manager] { delete manager; });
+    reader.setManagerAvailable(true);
+    QObject::connect(&reader, &ReaderWindow::managerRequested, &reader, [&] {
+        if (manager) {
+            manager->raise();
+            manager->activateWindow();
+            return;
+        }
+        manager = new ManagerWindow(store, prompter);
+        manager->setAttribute(Qt::WA_DeleteOnClose);
+        QObject::connect(manager, &ManagerWindow::refreshRequested, &reader,
+                         &ReaderWindow::requestRefresh);
+        QObject::connect(manager, &ManagerWindow::refreshTimerStopRequested, &reader,
+                         &ReaderWindow::stopRefreshTimer);
+        QObject::connect(manager, &ManagerWindow::refreshTimerRestartRequested, &reader,
+                         &ReaderWindow::startRefreshTimer);
+        // Brought forward, not restored: a reader hidden in the tray stays there.
+        QObject::connect(manager, &ManagerWindow::raiseReaderRequested, &reader, [&reader] {
+            if (reader.isVisible()) {
+                reader.raise();
+                reader.activateWindow();
+            }
+        });
+        manager->openWindow();
+    });
+    QObject::connect(&reader, &ReaderWindow::exitRequested, &reader, [&manager] {
+        if (manager)
+            manager->close();
+    });
     // -----------------------------------------------------------------------------------
 
     reader.start();
