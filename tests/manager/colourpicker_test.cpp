@@ -34,17 +34,6 @@ struct FakeChooser {
     }
 };
 
-TEST(PickColour, OpensAtTheBoxColourAndAnswersUpperCaseText) {
-    FakeChooser chooser;
-    chooser.answer = QColor(0, 0, 255);
-    EXPECT_EQ(pickColour("#ff8000", chooser.function()), "#0000FF");
-    ASSERT_TRUE(chooser.seenPreset && *chooser.seenPreset);
-    EXPECT_EQ(**chooser.seenPreset, QColor(255, 128, 0));
-
-    chooser.answer = QColor(0, 0, 0);
-    EXPECT_EQ(pickColour("#000000", chooser.function()), "#000000");
-}
-
 TEST(PickColour, CancelLeavesTheBoxAsItWas) {
     FakeChooser chooser;
     EXPECT_EQ(pickColour("#ff00aa", chooser.function()), "#FF00AA");
