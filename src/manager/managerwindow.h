@@ -83,7 +83,8 @@ private:
     void onDisplayCancelClicked();
     void onColourBoxClicked(QLineEdit* box);
 
-    // Filled by the OPML work: import the file at path, export the enabled feeds.
+    // OPML import of the file at path and export of the enabled feeds; not connected yet,
+    // so both do nothing.
     void importOpml(const QString& path);
     void exportOpml();
 
