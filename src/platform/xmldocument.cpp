@@ -11,7 +11,6 @@
 #include <QDir>
 #include <QFile>
 #include <QHash>
-#include <QSaveFile>
 
 #include <libxml/HTMLparser.h>
 #include <libxml/entities.h>
@@ -21,6 +20,8 @@
 #include <libxml/tree.h>
 #include <libxml/xpath.h>
 #include <libxml/xpathInternals.h>
+
+#include "platform/atomicfile.h"
 
 namespace quorvel {
 
@@ -1081,10 +1082,9 @@ QByteArray XmlDocument::toBytes() const {
 }
 
 bool XmlDocument::save(const QString& path, QString* error) const {
-    const QString shown = QDir::toNativeSeparators(path);
     auto fail = [&](const QString& why) {
         if (error)
-            *error = QStringLiteral("Cannot save %1: %2").arg(shown, why);
+            *error = QStringLiteral("Cannot save %1: %2").arg(QDir::toNativeSeparators(path), why);
         return false;
     };
     if (m_doc == nullptr)
@@ -1092,27 +1092,7 @@ bool XmlDocument::save(const QString& path, QString* error) const {
     const QByteArray bytes = toBytes();
     if (bytes.isEmpty())
         return fail(QStringLiteral("the document could not be serialised"));
-    QSaveFile file(path);
-    // Unbuffered: QSaveFile (Qt 6.4) commits even when its buffered flush failed, which
-    // would put a truncated file in place of the old one on a full disk.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return fail(file.errorString());
-    errno = 0;
-    if (file.write(bytes) != bytes.size() || !file.flush() ||
-        file.error() != QFileDevice::NoError) {
-        const int code = errno;
-        QString why = file.errorString();
-        if (why.isEmpty() || why == QLatin1String("Unknown error"))
-            why = code != 0 ? QString::fromLocal8Bit(std::strerror(code))
-                            : QStringLiteral("the file could not be written completely");
-        file.cancelWriting();
-        return fail(why);
-    }
-    if (!file.commit())
-        return fail(file.errorString());
-    if (error)
-        error->clear();
-    return true;
+    return writeFileAtomically(path, bytes, error);
 }
 
 } // namespace quorvel

@@ -3,9 +3,9 @@
 #include <QDir>
 #include <QFile>
 #include <QLocale>
-#include <QSaveFile>
 #include <QTime>
 
+#include "platform/atomicfile.h"
 #include "refresh/connectivity.h"
 #include "store/errorsink.h"
 #include "store/feedstore.h"
@@ -58,21 +58,10 @@ bool logBadFeed(const FeedStore& store, int feedIndex) {
 }
 
 bool writeTextFile(const QString& path, const QString& text, bool withBom, QString* error) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        if (error)
-            *error = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), file.errorString());
-        return false;
-    }
+    QByteArray bytes = text.toUtf8();
     if (withBom)
-        file.write("\xEF\xBB\xBF", 3);
-    file.write(text.toUtf8());
-    if (!file.commit()) {
-        if (error)
-            *error = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), file.errorString());
-        return false;
-    }
-    return true;
+        bytes.prepend("\xEF\xBB\xBF");
+    return writeFileAtomically(path, bytes, error);
 }
 
 } // namespace quorvel

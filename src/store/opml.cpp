@@ -2,9 +2,8 @@
 
 #include <memory>
 
-#include <QDir>
-#include <QSaveFile>
 
+#include "platform/atomicfile.h"
 #include "platform/fetcher.h"
 #include "platform/xmldocument.h"
 #include "store/feedlistview.h"
@@ -118,16 +117,7 @@ bool exportOpml(const FeedStore& store, Fetcher& fetcher, const QString& targetP
     QString text;
     if (!buildOpmlExport(store, fetcher, &text, error, progress))
         return false;
-    QSaveFile file(targetPath);
-    if (file.open(QIODevice::WriteOnly)) {
-        file.write(text.toUtf8());
-        if (file.commit())
-            return true;
-    }
-    if (error)
-        *error = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(targetPath),
-                                              file.errorString());
-    return false;
+    return writeFileAtomically(targetPath, text.toUtf8(), error);
 }
 
 } // namespace quorvel
