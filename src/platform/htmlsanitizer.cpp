@@ -1,5 +1,6 @@
 #include "htmlsanitizer.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <mutex>
@@ -124,6 +125,145 @@ bool isSafeUrlText(const QString& url) {
     return scheme.compare(u"http", Qt::CaseInsensitive) == 0 ||
            scheme.compare(u"https", Qt::CaseInsensitive) == 0 ||
            scheme.compare(u"mailto", Qt::CaseInsensitive) == 0;
+}
+
+// Elements that a <p> cannot hold: the HTML parser closes the paragraph before them.
+constexpr std::string_view blockElements[] = {
+    "blockquote", "center", "dd",  "div", "dl", "dt", "figcaption", "figure", "h1", "h2",
+    "h3",         "h4",     "h5",  "h6",  "hr", "li", "ol",         "p",      "pre", "table",
+    "tbody",      "td",     "tfoot", "th", "thead", "tr", "ul"};
+
+bool isNameChar(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+           c == '-' || c == '_' || c == ':';
+}
+
+char lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+}
+
+bool isSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+// The common case without the HTML parser: balanced markup of kept elements with quoted,
+// entity-free attribute values, and text whose only references are &amp; &lt; &gt;. Writes
+// what the parser-based path writes for such input; anything else (comments, entities,
+// dropped or unknown elements, nesting the parser would repair) answers false and the
+// parser handles it.
+bool sanitizeSimple(const std::string& in, std::string* out) {
+    std::vector<std::string> open;
+    std::string name;
+    std::string attributeName;
+    out->reserve(in.size() + 16);
+    const std::size_t n = in.size();
+    std::size_t i = 0;
+    while (i < n) {
+        const char c = in[i];
+        if (c == '&') {
+            const std::string_view rest(in.data() + i, n - i);
+            std::size_t length = 0;
+            for (std::string_view ok : {"&amp;", "&lt;", "&gt;"})
+                if (rest.substr(0, ok.size()) == ok)
+                    length = ok.size();
+            if (length == 0)
+                return false;
+            out->append(rest.substr(0, length));
+            i += length;
+            continue;
+        }
+        if (c == '>') {
+            out->append("&gt;");
+            ++i;
+            continue;
+        }
+        if (static_cast<unsigned char>(c) < 0x20 && !isSpace(c))
+            return false;
+        if (c != '<') {
+            out->push_back(c);
+            ++i;
+            continue;
+        }
+        // A tag.
+        ++i;
+        const bool closing = i < n && in[i] == '/';
+        if (closing)
+            ++i;
+        name.clear();
+        while (i < n && isNameChar(in[i]))
+            name.push_back(lower(in[i++]));
+        if (name.empty() || treatmentOf(name) != Treatment::Keep)
+            return false;
+        const bool isVoid = contains(voidElements, name);
+        if (closing) {
+            while (i < n && isSpace(in[i]))
+                ++i;
+            if (i >= n || in[i] != '>' || isVoid || open.empty() || open.back() != name)
+                return false;
+            ++i;
+            open.pop_back();
+            out->append("</");
+            out->append(name);
+            out->push_back('>');
+            continue;
+        }
+        if (contains(blockElements, name) &&
+            std::find(open.begin(), open.end(), "p") != open.end())
+            return false;
+        if (name == "a" && std::find(open.begin(), open.end(), "a") != open.end())
+            return false;
+        out->push_back('<');
+        out->append(name);
+        for (;;) {
+            while (i < n && isSpace(in[i]))
+                ++i;
+            if (i >= n)
+                return false;
+            if (in[i] == '>') {
+                ++i;
+                break;
+            }
+            if (in[i] == '/' && i + 1 < n && in[i + 1] == '>' && isVoid) {
+                i += 2;
+                break;
+            }
+            attributeName.clear();
+            while (i < n && isNameChar(in[i]))
+                attributeName.push_back(lower(in[i++]));
+            while (i < n && isSpace(in[i]))
+                ++i;
+            if (attributeName.empty() || i >= n || in[i] != '=')
+                return false;
+            ++i;
+            while (i < n && isSpace(in[i]))
+                ++i;
+            if (i >= n || (in[i] != '"' && in[i] != '\''))
+                return false;
+            const char quote = in[i++];
+            const std::size_t end = in.find(quote, i);
+            if (end == std::string::npos)
+                return false;
+            const std::string_view value(in.data() + i, end - i);
+            if (value.find('&') != std::string_view::npos ||
+                value.find('\n') != std::string_view::npos)
+                return false;
+            i = end + 1;
+            if (!isAttributeKept(name, attributeName))
+                continue;
+            if (isUrlAttribute(attributeName) &&
+                !isSafeUrlText(QString::fromUtf8(value.data(), qsizetype(value.size()))))
+                continue;
+            out->push_back(' ');
+            out->append(attributeName);
+            out->append("=\"");
+            appendEscaped(out, value.data(), value.size(), true);
+            out->push_back('"');
+        }
+        out->push_back('>');
+        if (!isVoid)
+            open.push_back(name);
+    }
+    return open.empty();
 }
 
 // Writes the allowed part of the parser's events as HTML, without building a tree. A stack
@@ -297,6 +437,9 @@ QString sanitizeHtml(const QString& fragment) {
     std::string text = fragment.toStdString();
     if (text.size() > std::size_t(INT_MAX / 2))
         return QString();
+    std::string simple;
+    if (sanitizeSimple(text, &simple))
+        return QString::fromStdString(simple);
     bool unwrapped = false;
     std::string result = sanitizeOnce(text, &unwrapped);
     // Removing an unknown element's tags can join what the parser had kept apart (a <div>
@@ -309,6 +452,11 @@ QString sanitizeHtml(const QString& fragment) {
         result = std::move(again);
     }
     return QString::fromStdString(result);
+}
+
+QString sanitizeHtmlWithParser(const QString& fragment) {
+    bool unwrapped = false;
+    return QString::fromStdString(sanitizeOnce(fragment.toStdString(), &unwrapped));
 }
 
 QString escapeAttribute(const QString& text) {

@@ -11,6 +11,10 @@ namespace quorvel {
 // Text without '<' or '&' is returned unchanged.
 QString sanitizeHtml(const QString& fragment);
 
+// sanitizeHtml without its fast path for simple markup: always through the HTML parser
+// (tests compare the two).
+QString sanitizeHtmlWithParser(const QString& fragment);
+
 // Escapes text for an attribute value enclosed in single quotes: & < > " ' become entities.
 QString escapeAttribute(const QString& text);
 

@@ -158,3 +158,20 @@ TEST(SafeUrl, ReplacesEveryOtherSchemeWithAnAnchor) {
                             "file:///etc/passwd", "ftp://x/", "C:\\x"})
         EXPECT_EQ(safeUrl(QString::fromUtf8(url)), QStringLiteral("#")) << url;
 }
+
+namespace quorvel {
+namespace {
+
+TEST(HtmlSanitizerFastPath, WritesWhatTheParserWrites) {
+    for (const char* html :
+         {"<p>A <b>bold</b> &amp; <a href=\"http://e/x\" onclick=\"x()\">link</a>.</p>",
+          "<P ALIGN='left'>Upper <I>case</I></P><BR/><img src='http://e/i.png' alt=\"a > b\">",
+          "text with a > sign and <br> breaks", "<a href='javascript:alert(1)'>x</a>",
+          "<ul><li>one</li><li>two</li></ul>", "<p>unclosed <b>bold</p>", "<p><div>x</div></p>",
+          "&nbsp;entity", "<!-- comment -->text", "<script>x</script>y", "<unknown>z</unknown>"})
+        EXPECT_EQ(sanitizeHtml(html).toStdString(), sanitizeHtmlWithParser(html).toStdString())
+            << html;
+}
+
+} // namespace
+} // namespace quorvel
