@@ -13,14 +13,19 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMouseEvent>
+#include <QPointer>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QStyle>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
 #include "manager/feedlistwidgetview.h"
+#include "platform/atomicfile.h"
+#include "platform/curlfetcher.h"
 #include "store/feedlistoperations.h"
 #include "store/feedstore.h"
+#include "store/opml.h"
 #include "store/prompter.h"
 
 namespace quorvel {
@@ -115,11 +120,19 @@ QString openFileDialog(QWidget* parent, const QString& folder, const QString& fi
     return QFileDialog::getOpenFileName(parent, QString(), folder, filter);
 }
 
+QString saveFileDialog(QWidget* parent, const QString& folder, const QString& filter) {
+    return QFileDialog::getSaveFileName(parent, QStringLiteral("Export OPML"), folder, filter);
+}
+
+// The refresh interval an OPML import leaves in force: two hours.
+constexpr int kImportedRefreshMs = 7200000;
+
 } // namespace
 
 ManagerWindow::ManagerWindow(const FeedStore& store, Prompter& prompter, QWidget* parent)
     : QWidget(parent, Qt::Window), m_store(store), m_prompter(prompter),
       m_colourChooser(dialogColourChooser()), m_fileChooser(openFileDialog),
+      m_saveFileChooser(saveFileDialog),
       m_storeWaitMs(kStoreWaitMs) {
     setObjectName(QStringLiteral("rssEditor"));
     setWindowTitle(QStringLiteral("Quorvel RSS Feed Manager"));
@@ -133,7 +146,14 @@ ManagerWindow::ManagerWindow(const FeedStore& store, Prompter& prompter, QWidget
     resize(QSize(px(6735), px(8940)).expandedTo(sizeHint()));
 }
 
-ManagerWindow::~ManagerWindow() = default;
+ManagerWindow::~ManagerWindow() {
+    // An export still looking titles up is cancelled; its thread uses this window's fetcher.
+    if (m_exportThread.joinable()) {
+        m_exportCancelled->store(true);
+        m_fetcher->cancel();
+        m_exportThread.join();
+    }
+}
 
 void ManagerWindow::setColourChooser(ColourChooser chooser) {
     m_colourChooser = std::move(chooser);
@@ -141,6 +161,14 @@ void ManagerWindow::setColourChooser(ColourChooser chooser) {
 
 void ManagerWindow::setFileChooser(FileChooser chooser) {
     m_fileChooser = std::move(chooser);
+}
+
+void ManagerWindow::setSaveFileChooser(FileChooser chooser) {
+    m_saveFileChooser = std::move(chooser);
+}
+
+void ManagerWindow::setFetcher(std::unique_ptr<Fetcher> fetcher) {
+    m_fetcher = std::move(fetcher);
 }
 
 void ManagerWindow::setStoreWaitMs(int milliseconds) {
@@ -548,10 +576,73 @@ void ManagerWindow::onExportClicked() {
 }
 
 void ManagerWindow::importOpml(const QString& path) {
-    Q_UNUSED(path);
+    const OpmlImportResult result = quorvel::importOpml(m_store, path, m_feedListView.get());
+    if (!result.ok) {
+        tellError(QLatin1String(kInvalidOpmlMessage) + QStringLiteral("\n\n") + result.error);
+        return;
+    }
+    Q_EMIT refreshTimerStopRequested();
+    Q_EMIT refreshTimerRestartRequested(kImportedRefreshMs);
 }
 
-void ManagerWindow::exportOpml() {}
+void ManagerWindow::exportOpml() {
+    if (m_exportThread.joinable())
+        return;
+    const QString target =
+        m_saveFileChooser(this, QDir::homePath(), QStringLiteral("XML (*.xml);;All files (*)"));
+    if (target.isEmpty())
+        return;
+    if (!m_fetcher)
+        m_fetcher = std::make_unique<CurlFetcher>();
+    m_exportCancelled = std::make_shared<std::atomic<bool>>(false);
+    m_exportProgress = new QProgressDialog(QStringLiteral("Looking up the feeds' titles..."),
+                                           QStringLiteral("Cancel"), 0, 0, this);
+    m_exportProgress->setObjectName(QStringLiteral("exportProgress"));
+    m_exportProgress->setWindowTitle(QStringLiteral("Export OPML"));
+    m_exportProgress->setWindowModality(Qt::WindowModal);
+    m_exportProgress->setMinimumDuration(0);
+    m_exportProgress->setAutoClose(false);
+    m_exportProgress->setAutoReset(false);
+    connect(m_exportProgress, &QProgressDialog::canceled, this, [this] {
+        m_exportCancelled->store(true);
+        m_fetcher->cancel();
+    });
+    m_exportProgress->show();
+    QPointer<QProgressDialog> progress = m_exportProgress;
+    m_exportThread = std::thread([this, target, progress] {
+        QString text;
+        QString error;
+        const bool built = buildOpmlExport(m_store, *m_fetcher, &text, &error,
+                                           [&](int done, int total) {
+            QMetaObject::invokeMethod(
+                this,
+                [progress, done, total] {
+                    if (progress) {
+                        progress->setMaximum(total);
+                        progress->setValue(done);
+                    }
+                },
+                Qt::QueuedConnection);
+        });
+        QMetaObject::invokeMethod(
+            this, [this, built, text, error, target] { finishExport(built, text, error, target); },
+            Qt::QueuedConnection);
+    });
+}
+
+void ManagerWindow::finishExport(bool built, const QString& text, const QString& error,
+                                 const QString& target) {
+    m_exportThread.join();
+    if (m_exportProgress) {
+        m_exportProgress->deleteLater();
+        m_exportProgress = nullptr;
+    }
+    if (m_exportCancelled->load())
+        return;
+    QString writeError = error;
+    if (!built || !writeFileAtomically(target, text.toUtf8(), &writeError))
+        tellError(QStringLiteral("The feeds could not be exported.\n\n") + writeError);
+}
 
 void ManagerWindow::onDoneClicked() {
     closeSkippingRefresh();

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
+#include <thread>
 
 #include <QStringList>
 #include <QWidget>
@@ -13,6 +15,7 @@ class QCheckBox;
 class QComboBox;
 class QLineEdit;
 class QListWidget;
+class QProgressDialog;
 class QPushButton;
 class QTabWidget;
 
@@ -20,6 +23,7 @@ namespace quorvel {
 
 class FeedListWidgetView;
 class FeedStore;
+class Fetcher;
 class Prompter;
 
 // The feed manager window `rssEditor`: the "Feeds" tab edits the feed list (every change is
@@ -40,6 +44,9 @@ public:
     // Replace the colour and file dialogs (tests answer them).
     void setColourChooser(ColourChooser chooser);
     void setFileChooser(FileChooser chooser);
+    // Replace the save dialog of the OPML export and the fetcher of its title look-ups.
+    void setSaveFileChooser(FileChooser chooser);
+    void setFetcher(std::unique_ptr<Fetcher> fetcher);
     // How long to wait for another writer of the store (5 s unless set).
     void setStoreWaitMs(int milliseconds);
 
@@ -83,10 +90,14 @@ private:
     void onDisplayCancelClicked();
     void onColourBoxClicked(QLineEdit* box);
 
-    // OPML import of the file at path and export of the enabled feeds; not connected yet,
-    // so both do nothing.
+    // Adds the feeds of the OPML file at path to the list and the store; on success the
+    // refresh timer restarts at two hours, as the import also stores.
     void importOpml(const QString& path);
+    // Asks for a target file, then looks the enabled feeds' titles up on a worker thread
+    // with a progress dialog (cancel writes nothing) and writes the OPML file.
     void exportOpml();
+    void finishExport(bool built, const QString& text, const QString& error,
+                      const QString& target);
 
     void fillRefreshList(QComboBox* list);
     void fillSizeList(const QString& prefix);
@@ -107,6 +118,11 @@ private:
     Prompter& m_prompter;
     ColourChooser m_colourChooser;
     FileChooser m_fileChooser;
+    FileChooser m_saveFileChooser;
+    std::unique_ptr<Fetcher> m_fetcher;
+    std::thread m_exportThread;
+    std::shared_ptr<std::atomic<bool>> m_exportCancelled;
+    QProgressDialog* m_exportProgress = nullptr;
     int m_storeWaitMs;
     bool m_skipRefresh = false;
     bool m_listOperationRunning = false;

@@ -7,12 +7,14 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include "loopbackserver.h"
 #include "manager/managerwindow.h"
 #include "platform/xmldocument.h"
 #include "recordingport.h"
@@ -354,6 +356,85 @@ TEST_F(ManagerWindowTest, UnreadableValuesAreToldWhenTheWindowOpens) {
     EXPECT_TRUE(prompter.prompts[0].text.contains("\"link\""));
     EXPECT_EQ(text("link_colour"), "#00FF00");
     EXPECT_EQ(text("visited_colour"), "#FF0000");
+}
+
+} // namespace
+} // namespace quorvel
+
+namespace quorvel {
+namespace {
+
+class ManagerOpmlTest : public ManagerWindowTest {
+protected:
+    QString writeFile(const QString& name, const QByteArray& text) {
+        QFile file(dir.path() + "/" + name);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(text);
+        return file.fileName();
+    }
+};
+
+TEST_F(ManagerOpmlTest, ImportAddsRowsAndRestartsTheTimerAtTwoHours) {
+    open();
+    const QString path = writeFile("in.opml", "<opml><body><outline text='g'><outline "
+                                              "xmlUrl='http://a.example/rss'/></outline>"
+                                              "<outline xmlUrl='https://b.example/'/></body></opml>");
+    click("importForOPML");
+    EXPECT_EQ(prompter.prompts.back().text, "Please select a source");
+    type("loadOPML_text", path);
+    click("importForOPML");
+    EXPECT_EQ(rows().mid(2), (QStringList{"http://a.example/rss | 1 | H",
+                                          "https://b.example/ | 1 | H"}));
+    EXPECT_EQ(timerRestarts, QList<int>{7200000});
+    EXPECT_EQ(rootAttribute("refresh"), "7200000");
+    EXPECT_EQ(store.load().documentElement().childElements("feed").size(), 4u);
+}
+
+TEST_F(ManagerOpmlTest, InvalidFileIsToldAndChangesNothing) {
+    open();
+    const QByteArray before = fileBytes();
+    type("loadOPML_text", writeFile("bad.opml", "no xml here"));
+    click("importForOPML");
+    ASSERT_FALSE(prompter.prompts.empty());
+    EXPECT_EQ(prompter.prompts.back().title, "Error");
+    EXPECT_TRUE(prompter.prompts.back().text.startsWith(
+        "This does not seem to be a valid OPML file.  Please try again"));
+    EXPECT_EQ(fileBytes(), before);
+    EXPECT_EQ(rows().size(), 2);
+    EXPECT_TRUE(timerRestarts.isEmpty());
+}
+
+TEST_F(ManagerOpmlTest, ExportWritesTheEnabledFeedsWithTheirTitles) {
+    test::LoopbackServer server;
+    test::Response feed;
+    feed.body = "<rss><channel><title>Loopback News</title></channel></rss>";
+    feed.delayMs = 200;
+    server.setRoute("/news", feed);
+    writeStore(QStringLiteral("<root><feed url='%1' disabled='false'/><feed url='http://x/' "
+                              "disabled='true'/></root>")
+                   .arg(server.url("/news"))
+                   .toUtf8());
+    ASSERT_TRUE(applySettingsDefaults(store));
+    open();
+    const QString target = dir.path() + "/out.opml";
+    int asked = 0;
+    window->setSaveFileChooser([&](QWidget*, const QString&, const QString&) {
+        ++asked;
+        return asked == 1 ? QString() : target;
+    });
+    click("exportOPML"); // cancelled save dialog: nothing happens
+    EXPECT_FALSE(QFile::exists(target));
+    click("exportOPML");
+    EXPECT_TRUE(window->findChild<QProgressDialog*>("exportProgress")) << "the wait shows progress";
+    for (int i = 0; i < 200 && !QFile::exists(target); ++i)
+        QTest::qWait(50);
+    QFile file(target);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray text = file.readAll();
+    EXPECT_TRUE(text.contains("<outline text=\"Loopback News\" title=\"Loopback News\" xmlUrl = \"" +
+                              server.url("/news").toUtf8() + "\" />"));
+    EXPECT_FALSE(text.contains("http://x/"));
+    EXPECT_TRUE(prompter.prompts.empty());
 }
 
 } // namespace
