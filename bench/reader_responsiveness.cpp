@@ -18,11 +18,10 @@
 #include <QThread>
 #include <QTimer>
 
-#include <unistd.h>
-
 #include "loopbackserver.h"
 #include "platform/curlfetcher.h"
 #include "reader/readerwindow.h"
+#include "reader/webenginesetup.h"
 #include "store/feedstore.h"
 #include "store/prompter.h"
 
@@ -77,13 +76,12 @@ int main(int argc, char** argv) {
     const int delayMs = argc > 3 ? std::atoi(argv[3]) : 500;
     const int runs = argc > 4 ? std::atoi(argv[4]) : 5;
 
-    if (geteuid() == 0)
-        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    // No GPU on the machines these run on.
     if (qEnvironmentVariableIsEmpty("QTWEBENGINE_CHROMIUM_FLAGS"))
         qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu --disable-logging");
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    quorvel::prepareWebEngine();
     QApplication app(argc, argv);
 
     QTemporaryDir dir;

@@ -13,27 +13,11 @@
 #include "reader/instanceguard.h"
 #include "reader/messageboxprompter.h"
 #include "reader/readerwindow.h"
+#include "reader/webenginesetup.h"
 #include "refresh/connectivity.h"
 #include "store/feedstore.h"
 
-#ifdef Q_OS_UNIX
-#include <unistd.h>
-#endif
-
 namespace quorvel {
-
-namespace {
-
-// The browser engine refuses to start as root unless its sandbox is off.
-void prepareWebEngine() {
-#ifdef Q_OS_UNIX
-    if (geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
-        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-#endif
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-}
-
-} // namespace
 
 int runReaderApplication(int argc, char** argv, const QString& dataDirOption) {
     prepareWebEngine();
