@@ -13,7 +13,11 @@
 #include "store/settingsdefaults.h"
 
 #ifdef QUORVEL_WITH_GUI
-#include "app/guiapp.h"
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <climits>
+#include <string>
 #endif
 
 namespace {
@@ -31,6 +35,32 @@ void setIdentity() {
     QCoreApplication::setOrganizationName(QStringLiteral("quorvel"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QUORVEL_VERSION_TEXT));
 }
+
+#ifdef QUORVEL_WITH_GUI
+// Loads the window module (beside the program when built, in ../lib/quorvel when installed)
+// and runs the reader from it.
+int runReaderModule(int argc, char** argv, const QString& dataDir) {
+    char self[PATH_MAX] = {};
+    const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+    std::string folder = length > 0 ? std::string(self, std::size_t(length)) : std::string(argv[0]);
+    folder = folder.substr(0, folder.find_last_of('/') + 1);
+    std::string tried;
+    for (const std::string& candidate :
+         {folder + "quorvel_gui.so", folder + "../lib/quorvel/quorvel_gui.so"}) {
+        if (void* module = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL)) {
+            using Entry = int (*)(int, char**, const char*);
+            if (auto entry = reinterpret_cast<Entry>(dlsym(module, "quorvelRunReader")))
+                return entry(argc, argv, dataDir.toLocal8Bit().constData());
+        }
+        tried += std::string("\n  ") + dlerror();
+    }
+    std::fprintf(stderr,
+                 "quorvel: the reader window cannot start, its module did not load:%s\n"
+                 "quorvel: 'quorvel --refresh' still refreshes the feeds without windows\n",
+                 tried.c_str());
+    return 70;
+}
+#endif
 
 // One refresh cycle without windows. 0 when the cycle reached its end.
 int runHeadlessRefresh(const CommandLine& line) {
@@ -139,7 +169,7 @@ int main(int argc, char** argv) {
 #ifdef QUORVEL_WITH_GUI
     if (!line.refresh && line.importOpml.isEmpty() && line.exportOpml.isEmpty() && hasDisplay()) {
         setIdentity();
-        return runReaderApplication(argc, argv, line.dataDir);
+        return runReaderModule(argc, argv, line.dataDir);
     }
 #endif
     QCoreApplication app(argc, argv);
