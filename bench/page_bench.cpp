@@ -17,7 +17,8 @@ QByteArray feedXml(int feed, int items) {
     QByteArray xml = "<rss version=\"2.0\"><channel><title>Feed " + QByteArray::number(feed) +
                      "</title><lastBuildDate>Sun, 06 Dec 2026</lastBuildDate>";
     if (feed % 4 == 0)
-        xml += "<image><url>http://example.org/logo.png</url><link>http://example.org/</link></image>";
+        xml +=
+            "<image><url>http://example.org/logo.png</url><link>http://example.org/</link></image>";
     for (int i = 0; i < items; ++i)
         xml += "<item><title>Story " + QByteArray::number(i) +
                "</title><link>http://example.org/s/" + QByteArray::number(i) +

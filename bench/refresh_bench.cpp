@@ -35,13 +35,14 @@ QByteArray syntheticFeed(int feed, int items) {
     xml += "<title>Feed " + QByteArray::number(feed) + "</title><link>http://example.org/</link>";
     xml += "<lastBuildDate>Sun, 06 Dec 2026 10:00:00 GMT</lastBuildDate>";
     for (int i = 0; i < items; ++i) {
-        xml += "<item><title>Story " + QByteArray::number(i) + " of feed " + QByteArray::number(feed) +
-               "</title><link>http://example.org/" + QByteArray::number(feed) + "/" +
-               QByteArray::number(i) + "</link><pubDate>Sun, 06 Dec 2026 09:" +
-               QByteArray::number(10 + i % 50) +
-               ":00 GMT</pubDate><description>&lt;p&gt;A short summary with &lt;b&gt;bold&lt;/b&gt; "
-               "text and a &lt;a href=\"http://example.org/more\"&gt;link&lt;/a&gt;.&lt;/p&gt;"
-               "</description></item>";
+        xml +=
+            "<item><title>Story " + QByteArray::number(i) + " of feed " + QByteArray::number(feed) +
+            "</title><link>http://example.org/" + QByteArray::number(feed) + "/" +
+            QByteArray::number(i) +
+            "</link><pubDate>Sun, 06 Dec 2026 09:" + QByteArray::number(10 + i % 50) +
+            ":00 GMT</pubDate><description>&lt;p&gt;A short summary with &lt;b&gt;bold&lt;/b&gt; "
+            "text and a &lt;a href=\"http://example.org/more\"&gt;link&lt;/a&gt;.&lt;/p&gt;"
+            "</description></item>";
     }
     return xml + "</channel></rss>";
 }

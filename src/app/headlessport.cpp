@@ -18,7 +18,8 @@ void HeadlessPort::setTitle(const QString& title) {
 void HeadlessPort::setTrayTip(const QString& tipField) {
     QString tip = trayTipText(tipField);
     if (tip != m_lastTip)
-        line(QStringLiteral("tip: ") + QString(tip).replace(QStringLiteral("\r\n"), QStringLiteral(" | ")));
+        line(QStringLiteral("tip: ") +
+             QString(tip).replace(QStringLiteral("\r\n"), QStringLiteral(" | ")));
     m_lastTip = tip;
 }
 

@@ -64,8 +64,7 @@ int runReaderModule(int argc, char** argv, const QString& dataDir) {
 
 // One refresh cycle without windows. 0 when the cycle reached its end.
 int runHeadlessRefresh(const CommandLine& line) {
-    const QString folder =
-        resolveDataFolder(line.dataDir, QCoreApplication::applicationDirPath());
+    const QString folder = resolveDataFolder(line.dataDir, QCoreApplication::applicationDirPath());
     FeedStore store(folder);
     CurlFetcher fetcher;
     HeadlessPort port(stderr);

@@ -129,13 +129,13 @@ bool isSafeUrlText(const QString& url) {
 
 // Elements that a <p> cannot hold: the HTML parser closes the paragraph before them.
 constexpr std::string_view blockElements[] = {
-    "blockquote", "center", "dd",  "div", "dl", "dt", "figcaption", "figure", "h1", "h2",
-    "h3",         "h4",     "h5",  "h6",  "hr", "li", "ol",         "p",      "pre", "table",
-    "tbody",      "td",     "tfoot", "th", "thead", "tr", "ul"};
+    "blockquote", "center", "dd",    "div", "dl",    "dt", "figcaption", "figure", "h1",
+    "h2",         "h3",     "h4",    "h5",  "h6",    "hr", "li",         "ol",     "p",
+    "pre",        "table",  "tbody", "td",  "tfoot", "th", "thead",      "tr",     "ul"};
 
 bool isNameChar(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           c == '-' || c == '_' || c == ':';
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '_' || c == ':';
 }
 
 char lower(char c) {
@@ -207,8 +207,7 @@ bool sanitizeSimple(const std::string& in, std::string* out) {
             out->push_back('>');
             continue;
         }
-        if (contains(blockElements, name) &&
-            std::find(open.begin(), open.end(), "p") != open.end())
+        if (contains(blockElements, name) && std::find(open.begin(), open.end(), "p") != open.end())
             return false;
         if (name == "a" && std::find(open.begin(), open.end(), "a") != open.end())
             return false;

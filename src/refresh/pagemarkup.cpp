@@ -15,7 +15,9 @@ QString childText(const XmlNode& parent, const QString& name, const QString& fal
 }
 
 // A feed URL placed in a single-quoted attribute.
-QString urlAttribute(const QString& url) { return escapeAttribute(safeUrl(url)); }
+QString urlAttribute(const QString& url) {
+    return escapeAttribute(safeUrl(url));
+}
 
 struct ItemWriter {
     int articleLimit;

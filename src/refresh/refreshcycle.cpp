@@ -85,8 +85,8 @@ CycleEnd RefreshCycle::refreshFeeds() {
 
     if (!m_store.exists()) {
         if (!writeTextFile(m_store.storePath(), defaultStoreText(), false, &error)) {
-            m_port.prompt(errorMessage(
-                QStringLiteral("The feed list could not be created.\n%1").arg(error)));
+            m_port.prompt(
+                errorMessage(QStringLiteral("The feed list could not be created.\n%1").arg(error)));
             return finish(CycleEnd::PageNotWritten);
         }
         if (!applySettingsDefaults(m_store, &error))

@@ -26,8 +26,7 @@ enum class CycleEnd {
 // first item title, the error flag and the repair count.
 class RefreshCycle {
 public:
-    RefreshCycle(const FeedStore& store, Fetcher& fetcher, ReaderPort& port,
-                 QString probeAddress);
+    RefreshCycle(const FeedStore& store, Fetcher& fetcher, ReaderPort& port, QString probeAddress);
 
     // Reads the store (creating it on a first start), checks the connection, fetches every
     // enabled feed, writes feeds.htm and shows it, reporting progress through the port.

@@ -101,8 +101,7 @@ int opacityFromText(const QString& transText) {
 
 int refreshIntervalFromText(const QString& refreshText) {
     bool ok = false;
-    const qint64 value =
-        readWholeNumber(refreshText, 1, std::numeric_limits<qint32>::max(), &ok);
+    const qint64 value = readWholeNumber(refreshText, 1, std::numeric_limits<qint32>::max(), &ok);
     return ok ? static_cast<int>(value) : 60000;
 }
 

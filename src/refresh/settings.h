@@ -20,7 +20,7 @@ struct Settings {
     QString body;
     QString versionText;
     QString refreshText;
-    QString transText; // "255" when the store holds an empty text
+    QString transText;  // "255" when the store holds an empty text
     QString styleBlock; // the page's <style> element
 };
 

@@ -32,7 +32,6 @@ public:
 
 // One row of the feed list: url " | " count, then " | H" when headings only, then " | D"
 // when disabled.
-QString feedListRow(const QString& url, const QString& countText, bool headingsOnly,
-                    bool disabled);
+QString feedListRow(const QString& url, const QString& countText, bool headingsOnly, bool disabled);
 
 } // namespace quorvel

@@ -15,11 +15,19 @@ constexpr int kSaveLockTimeoutMs = 5000;
 
 FeedStore::FeedStore(QString folder) : m_folder(std::move(folder)) {}
 
-QString FeedStore::storePath() const { return m_folder + QStringLiteral("/rss_feeds.xml"); }
-QString FeedStore::pagePath() const { return m_folder + QStringLiteral("/feeds.htm"); }
-QString FeedStore::errorLogPath() const { return m_folder + QStringLiteral("/error.log"); }
+QString FeedStore::storePath() const {
+    return m_folder + QStringLiteral("/rss_feeds.xml");
+}
+QString FeedStore::pagePath() const {
+    return m_folder + QStringLiteral("/feeds.htm");
+}
+QString FeedStore::errorLogPath() const {
+    return m_folder + QStringLiteral("/error.log");
+}
 
-bool FeedStore::exists() const { return QFileInfo::exists(storePath()); }
+bool FeedStore::exists() const {
+    return QFileInfo::exists(storePath());
+}
 
 XmlDocument FeedStore::load(QString* error) const {
     return XmlDocument::fromFile(storePath(), error);
@@ -28,7 +36,8 @@ XmlDocument FeedStore::load(QString* error) const {
 bool FeedStore::save(const XmlDocument& document, QString* error) const {
     if (document.isNull()) {
         if (error)
-            *error = QStringLiteral("%1: nothing to save").arg(QDir::toNativeSeparators(storePath()));
+            *error =
+                QStringLiteral("%1: nothing to save").arg(QDir::toNativeSeparators(storePath()));
         return false;
     }
     StoreLock lock(storePath(), kSaveLockTimeoutMs);

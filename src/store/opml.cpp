@@ -2,7 +2,6 @@
 
 #include <memory>
 
-
 #include "platform/atomicfile.h"
 #include "platform/fetcher.h"
 #include "platform/xmldocument.h"
@@ -112,8 +111,8 @@ bool buildOpmlExport(const FeedStore& store, Fetcher& fetcher, QString* text, QS
     return true;
 }
 
-bool exportOpml(const FeedStore& store, Fetcher& fetcher, const QString& targetPath,
-                QString* error, const std::function<void(int, int)>& progress) {
+bool exportOpml(const FeedStore& store, Fetcher& fetcher, const QString& targetPath, QString* error,
+                const std::function<void(int, int)>& progress) {
     QString text;
     if (!buildOpmlExport(store, fetcher, &text, error, progress))
         return false;

@@ -13,9 +13,9 @@ class XmlDocument;
 
 // What an OPML import did.
 struct OpmlImportResult {
-    bool ok = false;  // false: the file could not be read as XML, or the store not saved
-    int added = 0;    // feed entries appended
-    QString error;    // why it failed, naming the file
+    bool ok = false; // false: the file could not be read as XML, or the store not saved
+    int added = 0;   // feed entries appended
+    QString error;   // why it failed, naming the file
 };
 
 // The message shown when a file cannot be imported.
@@ -41,7 +41,7 @@ bool buildOpmlExport(const FeedStore& store, Fetcher& fetcher, QString* text, QS
                      const std::function<void(int, int)>& progress = {});
 
 // buildOpmlExport, then writes the text to targetPath in one piece (atomically).
-bool exportOpml(const FeedStore& store, Fetcher& fetcher, const QString& targetPath,
-                QString* error, const std::function<void(int, int)>& progress = {});
+bool exportOpml(const FeedStore& store, Fetcher& fetcher, const QString& targetPath, QString* error,
+                const std::function<void(int, int)>& progress = {});
 
 } // namespace quorvel

@@ -42,7 +42,9 @@ QString nodeTextOr(const XmlNode& node, const QString& fallback) {
     return node.isNull() ? fallback : node.text();
 }
 
-void releaseStore(XmlDocument& document) { document = XmlDocument(); }
+void releaseStore(XmlDocument& document) {
+    document = XmlDocument();
+}
 
 bool readBooleanText(const QString& text, bool* ok) {
     const QString t = text.trimmed();

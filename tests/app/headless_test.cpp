@@ -37,8 +37,9 @@ ProcessResult runQuorvel(const QStringList& arguments, const QString& probe = QS
     process.setProcessEnvironment(env);
     process.start(QUORVEL_BINARY, arguments);
     EXPECT_TRUE(process.waitForFinished(60000));
-    return ProcessResult{process.exitCode(), QString::fromLocal8Bit(process.readAllStandardOutput()),
-               QString::fromLocal8Bit(process.readAllStandardError())};
+    return ProcessResult{process.exitCode(),
+                         QString::fromLocal8Bit(process.readAllStandardOutput()),
+                         QString::fromLocal8Bit(process.readAllStandardError())};
 }
 
 TEST(CommandLine, ParsesOptionsAndRejectsStrangers) {
@@ -55,16 +56,18 @@ TEST(HeadlessBinary, RefreshesFeedsFromALoopbackServerAndPrintsThePage) {
     LoopbackServer server;
     server.setRoute("/probe", served("up"));
     server.setRoute("/news", served("<rss><channel><title>News</title><item><title>"
-                                           "Headline</title></item></channel></rss>"));
+                                    "Headline</title></item></channel></rss>"));
     QTemporaryDir dir;
     QFile store(dir.path() + "/rss_feeds.xml");
     ASSERT_TRUE(store.open(QIODevice::WriteOnly));
-    store.write(QStringLiteral("<root><feed url='%1' num='5' headers='true'/><feed url='%2'/></root>")
-                    .arg(server.url("/news"), server.url("/gone"))
-                    .toUtf8());
+    store.write(
+        QStringLiteral("<root><feed url='%1' num='5' headers='true'/><feed url='%2'/></root>")
+            .arg(server.url("/news"), server.url("/gone"))
+            .toUtf8());
     store.close();
 
-    const ProcessResult run = runQuorvel({"--refresh", "--data-dir", dir.path()}, server.url("/probe"));
+    const ProcessResult run =
+        runQuorvel({"--refresh", "--data-dir", dir.path()}, server.url("/probe"));
     EXPECT_EQ(run.status, 0) << run.err.toStdString();
     EXPECT_EQ(run.out.trimmed(), dir.path() + "/feeds.htm");
     EXPECT_TRUE(run.err.contains("title: Quorvel RSS Reader 1 of 2")) << run.err.toStdString();

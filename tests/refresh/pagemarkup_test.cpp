@@ -21,7 +21,8 @@ Rendered render(const char* xml, int limit, bool headingsOnly, bool firstSlot = 
     return r;
 }
 
-const char* kImageFeed = R"(<rss><channel><title>Site</title><lastBuildDate>Mon, 1 Jan</lastBuildDate>
+const char* kImageFeed =
+    R"(<rss><channel><title>Site</title><lastBuildDate>Mon, 1 Jan</lastBuildDate>
 <image><url>http://x/logo.png</url><link>http://x/</link></image>
 <item><title>One</title><link>http://x/1</link><description>First</description><pubDate>D1</pubDate></item>
 <item><title>Two</title><link>http://x/2</link><description>Second</description><pubDate>D2</pubDate></item>
@@ -41,12 +42,13 @@ TEST(PageMarkup, ImageHeadingWithFullItems) {
 
 TEST(PageMarkup, HeadingsOnlyUsesPlainHeadingAndShortItems) {
     const Rendered r = render(kImageFeed, 10, true);
-    EXPECT_EQ(r.page.toStdString(),
-              "<a name='Site'></a><span class='heading'>Site</span><br />"
-              "<span class='bDate'>Mon, 1 Jan</span><br /><br />"
-              "<a href='http://x/1' target='_blank'>One</a><br /><span class='bDate'>D1</span><br />"
-              "<a href='http://x/2' target='_blank'>Two</a><br /><span class='bDate'>D2</span><br />"
-              "<hr>");
+    EXPECT_EQ(
+        r.page.toStdString(),
+        "<a name='Site'></a><span class='heading'>Site</span><br />"
+        "<span class='bDate'>Mon, 1 Jan</span><br /><br />"
+        "<a href='http://x/1' target='_blank'>One</a><br /><span class='bDate'>D1</span><br />"
+        "<a href='http://x/2' target='_blank'>Two</a><br /><span class='bDate'>D2</span><br />"
+        "<hr>");
 }
 
 TEST(PageMarkup, MissingChildrenTakeTheirDefaults) {

@@ -4,8 +4,8 @@
 #include <thread>
 
 #include <QDir>
-#include <QRegularExpression>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include "loopbackserver.h"
@@ -54,7 +54,8 @@ QByteArray rss(const QString& title, int items) {
 }
 
 const char* kCurrentRoot =
-    "<root heading='font-family:arial;font-size:12;color:#000000;font-weight:bold;font-style:normal;'"
+    "<root "
+    "heading='font-family:arial;font-size:12;color:#000000;font-weight:bold;font-style:normal;'"
     " body='font-family:arial;font-size:11;color:#000000;font-weight:normal;font-style:normal;"
     "background-color:#FFFFFF'"
     " link='font-family:arial;font-size:11;color:#0000FF;font-weight:bold;font-style:normal;'"
@@ -110,7 +111,8 @@ TEST_F(RefreshCycleTest, FirstStartWritesACompleteDefaultStore) {
     EXPECT_EQ(cycle.refreshFeeds(), CycleEnd::Offline);
 
     XmlNode root = storeRoot();
-    EXPECT_EQ(root.getAttribute("heading"), defaultStyleBlock().section(".heading{", 1).section("}", 0, 0));
+    EXPECT_EQ(root.getAttribute("heading"),
+              defaultStyleBlock().section(".heading{", 1).section("}", 0, 0));
     EXPECT_EQ(rootAttr("body"), "font-family:arial;font-size:11;color:#000000;font-weight:normal;"
                                 "font-style:normal;background-color:#FFFFFF");
     EXPECT_EQ(rootAttr("hover"), rootAttr("visited"));
@@ -139,7 +141,8 @@ TEST_F(RefreshCycleTest, FirstStartWritesACompleteDefaultStore) {
 
 TEST_F(RefreshCycleTest, OlderStoreIsUpgradedAfterTheMessageKeepingStylesAndMagnetic) {
     writeAll(store.storePath(),
-             "<root heading='font-family:x;font-size:9;color:#111111;font-weight:bold;font-style:normal;'"
+             "<root "
+             "heading='font-family:x;font-size:9;color:#111111;font-weight:bold;font-style:normal;'"
              " body='b' link='l' hover='h' visited='v' bDate='d' magnetic='true' refresh='7200000'"
              " min='true' trans='200' quorvelVersion='1_5_0_0'></root>");
     RefreshCycle cycle(store, fetcher, port, offlineProbe());

@@ -41,8 +41,10 @@ public:
 
 class Opml : public ::testing::Test {
 protected:
-    void SetUp() override { writeStore("<root refresh='60000'><feed url='http://old/' num='10' "
-                                       "headers='false' disabled='false'/></root>"); }
+    void SetUp() override {
+        writeStore("<root refresh='60000'><feed url='http://old/' num='10' "
+                   "headers='false' disabled='false'/></root>");
+    }
     void writeStore(const QByteArray& text) {
         QFile f(store.storePath());
         ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
@@ -61,9 +63,9 @@ TEST_F(Opml, ImportAppendsEveryFeedOutlineAtAnyDepth) {
     const OpmlImportResult result = importOpml(store, kData + "nested.opml", &view);
     ASSERT_TRUE(result.ok) << result.error.toStdString();
     EXPECT_EQ(result.added, 3);
-    EXPECT_EQ(view.rows, (QStringList{"http://a.example/feed.xml | 1 | H",
-                                      "https://b.example/rss | 1 | H",
-                                      "http://c.example/atom.xml | 1 | H"}));
+    EXPECT_EQ(view.rows,
+              (QStringList{"http://a.example/feed.xml | 1 | H", "https://b.example/rss | 1 | H",
+                           "http://c.example/atom.xml | 1 | H"}));
     const XmlDocument doc = store.load();
     const auto feeds = doc.documentElement().childElements("feed");
     ASSERT_EQ(feeds.size(), 4u);

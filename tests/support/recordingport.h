@@ -24,8 +24,12 @@ public:
     void showPage(const QString& path) override { calls << "page: " + path; }
     void applyOpacity(int alpha) override { calls << "opacity: " + QString::number(alpha); }
     void openWithDesktop(const QString& path) override { calls << "open: " + path; }
-    void setMagneticTicked(bool ticked) override { calls << QString("magnetic: %1").arg(ticked ? 1 : 0); }
-    void markIntervalForSetting(const QString& refreshText) override { calls << "interval: " + refreshText; }
+    void setMagneticTicked(bool ticked) override {
+        calls << QString("magnetic: %1").arg(ticked ? 1 : 0);
+    }
+    void markIntervalForSetting(const QString& refreshText) override {
+        calls << "interval: " + refreshText;
+    }
     MessageAnswer prompt(const Message& message) override {
         prompts.push_back(message);
         calls << "prompt: " + message.title + "|" + message.text;
