@@ -6,101 +6,69 @@ namespace quorvel {
 namespace {
 
 const QRect screen(0, 0, 1920, 1080);
-const int width = readerWidthPx;
-
-TEST(DockingTest, TheStripIs4425TwipsWide) {
-    EXPECT_EQ(readerWidthPx, 295);
-}
 
 struct PanelCase {
     const char* what;
+    QRect screen;
     QRect available;
     PanelEdge edge;
     int thickness;
     QRect strip;
 };
 
-// One panel on each edge of a 1920x1080 screen, and the strip the reader docks into.
+// The 295 px (4425 twip) strip beside a panel on each edge, and where there is none.
 const PanelCase panelCases[] = {
-    {"bottom panel: right edge, from the top down to the panel", QRect(0, 0, 1920, 1040),
+    {"bottom: right edge, from the top down to the panel", screen, QRect(0, 0, 1920, 1040),
      PanelEdge::Bottom, 40, QRect(1625, 0, 295, 1040)},
-    {"top panel: right edge, just below it", QRect(0, 32, 1920, 1048), PanelEdge::Top, 32,
+    {"top: right edge, just below it", screen, QRect(0, 32, 1920, 1048), PanelEdge::Top, 32,
      QRect(1625, 32, 295, 1048)},
-    {"left panel: just right of it, full height", QRect(64, 0, 1856, 1080), PanelEdge::Left, 64,
+    {"left: just right of it, full height", screen, QRect(64, 0, 1856, 1080), PanelEdge::Left, 64,
      QRect(64, 0, 295, 1080)},
-    {"right panel: just left of it, full height", QRect(0, 0, 1870, 1080), PanelEdge::Right, 50,
+    {"right: just left of it, full height", screen, QRect(0, 0, 1870, 1080), PanelEdge::Right, 50,
      QRect(1575, 0, 295, 1080)},
+    {"none: right edge, full height", screen, screen, PanelEdge::Right, 0,
+     QRect(1625, 0, 295, 1080)},
+    {"a thin top bar and a wide left dock: beside the dock, clear of the bar", screen,
+     QRect(70, 27, 1850, 1053), PanelEdge::Left, 70, QRect(70, 27, 295, 1053)},
+    {"a second screen right of the first", QRect(1920, 0, 1280, 1024), QRect(1920, 0, 1280, 984),
+     PanelEdge::Bottom, 40, QRect(2905, 0, 295, 984)},
 };
 
-TEST(DockingTest, TheStripStandsBesideAPanelOnEachEdge) {
+TEST(DockingTest, TheStripStandsBesideThePanel) {
     for (const PanelCase& c : panelCases) {
         SCOPED_TRACE(c.what);
-        const TaskbarEdge panel = taskbarEdge(screen, c.available, width);
+        const TaskbarEdge panel = taskbarEdge(c.screen, c.available, readerWidthPx);
         EXPECT_EQ(panel.edge, c.edge);
         EXPECT_EQ(panel.thickness, c.thickness);
         EXPECT_EQ(panel.x, c.strip.x());
-        EXPECT_EQ(dockRect(screen, c.available, width), c.strip);
+        EXPECT_EQ(dockRect(c.screen, c.available, readerWidthPx), c.strip);
     }
 }
 
-TEST(DockingTest, NoPanelCountsAsARightPanelOfNoThickness) {
-    const TaskbarEdge panel = taskbarEdge(screen, screen, width);
-    EXPECT_EQ(panel.edge, PanelEdge::Right);
-    EXPECT_EQ(panel.thickness, 0);
-    EXPECT_EQ(dockRect(screen, screen, width), QRect(1625, 0, 295, 1080));
+TEST(ClampTest, UserMovesStayInsideTheWorkAreaRightAndBottomEdgesWinning) {
+    const QRect workArea(0, 0, 1920, 1040); // a 40 px panel at the bottom
+    const struct {
+        const char* what;
+        QRect requested;
+        QPoint clamped;
+    } cases[] = {
+        {"inside: left alone", QRect(100, 200, 295, 600), QPoint(100, 200)},
+        {"past the left edge", QRect(-40, 100, 295, 600), QPoint(0, 100)},
+        {"past the top", QRect(40, -100, 295, 600), QPoint(40, 0)},
+        {"down over the panel: bottom on its top", QRect(300, 700, 295, 600), QPoint(300, 440)},
+        {"past the right edge", QRect(1800, 10, 295, 600), QPoint(1625, 10)},
+        {"larger than the area, from above left", QRect(-10, -10, 2000, 1100), QPoint(-80, -60)},
+        {"larger than the area, from inside", QRect(50, 50, 2000, 1100), QPoint(-80, -60)},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(clampToWorkArea(c.requested, workArea), c.clamped) << c.what;
+    EXPECT_EQ(clampToWorkArea(QRect(0, 0, 295, 600), QRect(64, 32, 1856, 1048)), QPoint(64, 32));
 }
 
-TEST(DockingTest, TheWidestPanelNamesTheEdgeWhenThereAreSeveral) {
-    // A thin top bar and a wide dock on the left: the strip stands beside the dock and
-    // still keeps clear of the top bar.
-    const QRect available(70, 27, 1850, 1053);
-    EXPECT_EQ(taskbarEdge(screen, available, width).edge, PanelEdge::Left);
-    EXPECT_EQ(dockRect(screen, available, width), QRect(70, 27, 295, 1053));
-}
-
-TEST(DockingTest, ASecondScreenIsMeasuredFromItsOwnOrigin) {
-    const QRect right(1920, 0, 1280, 1024);
-    const QRect available(1920, 0, 1280, 984);
-    EXPECT_EQ(taskbarEdge(right, available, width).edge, PanelEdge::Bottom);
-    EXPECT_EQ(dockRect(right, available, width), QRect(3200 - 295, 0, 295, 984));
-}
-
-const QRect workArea(0, 0, 1920, 1040); // a 40 px panel at the bottom
-
-TEST(ClampTest, AMoveInsideTheWorkAreaIsLeftAlone) {
-    EXPECT_EQ(clampToWorkArea(QRect(100, 200, 295, 600), workArea), QPoint(100, 200));
-}
-
-TEST(ClampTest, AMovePastTheLeftOrTopEdgeStopsOnIt) {
-    EXPECT_EQ(clampToWorkArea(QRect(-40, 100, 295, 600), workArea), QPoint(0, 100));
-    EXPECT_EQ(clampToWorkArea(QRect(40, -100, 295, 600), workArea), QPoint(40, 0));
-}
-
-TEST(ClampTest, AMoveDownOverTheBottomPanelStopsOnThePanelsTop) {
-    EXPECT_EQ(clampToWorkArea(QRect(300, 700, 295, 600), workArea), QPoint(300, 440));
-}
-
-TEST(ClampTest, AMovePastTheRightEdgeStopsWithTheRightEdgeOnIt) {
-    EXPECT_EQ(clampToWorkArea(QRect(1800, 10, 295, 600), workArea), QPoint(1625, 10));
-}
-
-TEST(ClampTest, AnOversizedWindowEndsWithItsRightAndBottomEdgesOnTheWorkArea) {
-    // The left/top rules put it at the origin first; the right/bottom rules come last and win.
-    EXPECT_EQ(clampToWorkArea(QRect(-10, -10, 2000, 1100), workArea), QPoint(-80, -60));
-    EXPECT_EQ(clampToWorkArea(QRect(50, 50, 2000, 1100), workArea), QPoint(-80, -60));
-}
-
-TEST(ClampTest, AWorkAreaAwayFromTheOriginIsHonoured) {
-    const QRect shifted(64, 32, 1856, 1048);
-    EXPECT_EQ(clampToWorkArea(QRect(0, 0, 295, 600), shifted), QPoint(64, 32));
-    EXPECT_EQ(clampToWorkArea(QRect(1900, 900, 295, 600), shifted), QPoint(1625, 480));
-}
-
-TEST(OffScreenTest, TheStartMinimisedPlaceLiesBeyondTheRightEdgeByMoreThanTheWidth) {
-    const int x = offScreenLeft(screen, width);
+TEST(OffScreenTest, TheStartMinimisedPlaceLiesBeyondTheRightEdge) {
+    const int x = offScreenLeft(screen, readerWidthPx);
     EXPECT_GT(x, 1920 + 295);
     EXPECT_TRUE(isBeyondScreenRight(x, screen));
-    EXPECT_FALSE(isBeyondScreenRight(1625, screen));
     EXPECT_FALSE(isBeyondScreenRight(1920, screen)); // on the edge is not beyond it
 }
 

@@ -13,6 +13,7 @@
 #include <QThread>
 #include <QUrl>
 
+#include "loopbackserver.h"
 #include "store/prompter.h"
 
 namespace quorvel::test {
@@ -62,6 +63,14 @@ public Q_SLOTS:
 private:
     QStringList m_schemes;
 };
+
+// A feed answer after delayMs.
+inline Response served(const QByteArray& body, int delayMs = 0) {
+    Response response;
+    response.body = body;
+    response.delayMs = delayMs;
+    return response;
+}
 
 inline QByteArray rssFeed(const QString& title, int items) {
     QString xml = "<rss><channel><title>" + title + "</title><link>http://example.com/</link>";

@@ -26,27 +26,20 @@ namespace {
 using test::AnsweringPrompter;
 using test::DesktopCatcher;
 using test::LoopbackServer;
-using test::Response;
+using test::served;
 using test::spin;
 using test::waitUntil;
 
-Response feedResponse(const QByteArray& body, int delayMs = 0) {
-    Response response;
-    response.body = body;
-    response.delayMs = delayMs;
-    return response;
-}
-
-QString withoutAccelerator(QString text) {
-    return text.remove(QLatin1Char('&'));
+QString caption(const QAction* action) {
+    return action->isSeparator() ? "-" : QString(action->text()).remove('&');
 }
 
 class ReaderWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
-        server.setRoute("/probe", feedResponse("ok"));
-        server.setRoute("/a", feedResponse(test::rssFeed("Alpha", 3)));
+        server.setRoute("/probe", served("ok"));
+        server.setRoute("/a", served(test::rssFeed("Alpha", 3)));
     }
 
     void writeStore(bool startMinimised = false, const QString& refresh = "60000",
@@ -74,8 +67,23 @@ protected:
         return reader;
     }
 
-    QAction* item(const char* name) const {
-        return window->findChild<QAction*>(QLatin1String(name));
+    QAction* item(const QString& name) const { return window->findChild<QAction*>(name); }
+
+    // Names of the interval items carrying a mark.
+    QStringList markedIntervals() const {
+        QStringList marked;
+        for (QAction* action : item("rTime")->menu()->actions())
+            if (action->isChecked())
+                marked << action->objectName();
+        return marked;
+    }
+
+    // "Restore" when only it is offered, "Minimize" when only it is, else "both"/"neither".
+    QString offered() const {
+        const bool restore = item("mPopRestore")->isVisible();
+        const bool minimize = item("mPopMin")->isVisible();
+        return restore == minimize ? (restore ? "both" : "neither")
+                                   : (restore ? "Restore" : "Minimize");
     }
 
     QRect expectedDock() const {
@@ -96,44 +104,26 @@ TEST_F(ReaderWindowTest, TheMenuHoldsEveryItemWithItsCaptionInOrder) {
     ReaderWindow& reader = makeReader();
     QMenu* menu = reader.menu();
     EXPECT_EQ(menu->objectName(), "rssManager");
-    EXPECT_EQ(withoutAccelerator(menu->title()), "Menu");
+    EXPECT_EQ(QString(menu->title()).remove('&'), "Menu");
     EXPECT_EQ(reader.trayIcon()->contextMenu(), menu);
-
-    QStringList names, captions;
-    for (QAction* action : menu->actions()) {
-        names << action->objectName();
-        captions << (action->isSeparator() ? "-" : withoutAccelerator(action->text()));
-    }
-    EXPECT_EQ(names,
-              QStringList({"gotoRssManager", "hr3", "rTime", "hr1", "print", "mPopRestore",
-                           "mPopMin", "refreshReader", "hr2", "magnetic", "about", "mPopExit"}));
-    EXPECT_EQ(captions,
-              QStringList({"RSS Manager", "-", "Refresh", "-", "Print", "Restore", "Minimize",
-                           "Refresh", "-", "Stick to Edges", "About", "Exit"}));
-
-    QMenu* intervals = item("rTime")->menu();
-    ASSERT_NE(intervals, nullptr);
-    QStringList intervalCaptions;
-    for (QAction* action : intervals->actions())
-        intervalCaptions << action->objectName() + "=" + action->text();
-    EXPECT_EQ(intervalCaptions,
-              QStringList({"rTimeItems0=holder", "rTimeItems1=1", "rTimeItems2=2", "rTimeItems3=5",
-                           "rTimeItems4=10", "rTimeItems5=20", "rTimeItems6=30", "rTimeItems7=60",
-                           "rTimeItems8=120"}));
+    QStringList items;
+    for (QAction* action : menu->actions())
+        items << action->objectName() + "=" + caption(action);
+    EXPECT_EQ(items, QStringList({"gotoRssManager=RSS Manager", "hr3=-", "rTime=Refresh", "hr1=-",
+                                  "print=Print", "mPopRestore=Restore", "mPopMin=Minimize",
+                                  "refreshReader=Refresh", "hr2=-", "magnetic=Stick to Edges",
+                                  "about=About", "mPopExit=Exit"}));
+    QStringList intervals;
+    for (QAction* action : item("rTime")->menu()->actions())
+        intervals << action->objectName() + "=" + caption(action);
+    EXPECT_EQ(intervals, QStringList({"rTimeItems0=holder", "rTimeItems1=1", "rTimeItems2=2",
+                                      "rTimeItems3=5", "rTimeItems4=10", "rTimeItems5=20",
+                                      "rTimeItems6=30", "rTimeItems7=60", "rTimeItems8=120"}));
     EXPECT_FALSE(item("rTimeItems0")->isVisible());
-    EXPECT_TRUE(item("magnetic")->isCheckable());
-    EXPECT_FALSE(item("mPopRestore")->isVisible());
-    EXPECT_TRUE(item("mPopMin")->isVisible());
-
+    EXPECT_EQ(offered(), "Minimize");
     EXPECT_EQ(reader.feeder()->objectName(), "feeder");
-    EXPECT_EQ(reader.objectName(), "rssReader");
-    EXPECT_EQ(reader.contextMenuPolicy(), Qt::NoContextMenu);
     EXPECT_EQ(reader.feeder()->contextMenuPolicy(), Qt::NoContextMenu);
-}
 
-TEST_F(ReaderWindowTest, RssManagerStaysOffUntilAManagerIsConnected) {
-    writeStore();
-    ReaderWindow& reader = makeReader();
     QSignalSpy requested(&reader, &ReaderWindow::managerRequested);
     EXPECT_FALSE(item("gotoRssManager")->isEnabled());
     reader.setManagerAvailable(true);
@@ -141,92 +131,74 @@ TEST_F(ReaderWindowTest, RssManagerStaysOffUntilAManagerIsConnected) {
     EXPECT_EQ(requested.count(), 1);
 }
 
-TEST_F(ReaderWindowTest, StartUpShowsWindowTimerAndTrayIconOnlyAfterTheFirstCycle) {
-    server.setRoute("/a", feedResponse(test::rssFeed("Alpha", 3), 1500));
+TEST_F(ReaderWindowTest, WindowTimerAndTrayIconAppearOnlyAfterTheFirstCycle) {
+    server.setRoute("/a", served(test::rssFeed("Alpha", 3), 1500));
     writeStore(false, "120000", "/a", true);
     ReaderWindow& reader = makeReader();
-    EXPECT_TRUE(reader.windowTitle().startsWith("Quorvel RSS Reader "));
+    QSignalSpy started(&reader, &ReaderWindow::startUpFinished);
     reader.start();
     ASSERT_TRUE(waitUntil([&] { return server.requestCount("/a") == 1; }));
     EXPECT_FALSE(reader.isVisible());
     EXPECT_FALSE(reader.trayIcon()->isVisible());
     EXPECT_FALSE(reader.refreshTimer().isActive());
 
-    QSignalSpy started(&reader, &ReaderWindow::startUpFinished);
     ASSERT_TRUE(waitUntil([&] { return started.count() == 1; }));
     EXPECT_TRUE(reader.isVisible());
     EXPECT_EQ(reader.frameGeometry(), expectedDock());
-    EXPECT_TRUE(reader.refreshTimer().isActive());
     EXPECT_EQ(reader.refreshTimer().interval(), 120000);
+    EXPECT_TRUE(reader.refreshTimer().isActive());
     EXPECT_TRUE(reader.trayIcon()->isVisible());
     EXPECT_EQ(reader.trayIcon()->toolTip(), "Quorvel RSS Reader\r\nAlpha item 1");
     EXPECT_TRUE(reader.windowTitle().endsWith(" v.1.6.0.0")) << reader.windowTitle().toStdString();
     EXPECT_NEAR(reader.windowOpacity(), 230 / 255.0, 0.01);
-    EXPECT_TRUE(item("magnetic")->isChecked());
-    EXPECT_TRUE(item("rTimeItems2")->isChecked());
     EXPECT_TRUE(reader.windowFlags().testFlag(Qt::Tool));
-    EXPECT_TRUE(waitUntil([&] {
-        return reader.feedPage()->title().contains("feeds.htm") ||
-               reader.feedPage()->url().isLocalFile();
-    }));
+    EXPECT_TRUE(item("magnetic")->isChecked());
+    EXPECT_EQ(markedIntervals(), QStringList({"rTimeItems2"}));
     EXPECT_EQ(reader.feedPage()->url(), QUrl::fromLocalFile(store.pagePath()));
 }
 
 TEST_F(ReaderWindowTest, AnIntervalThatIsNoWholeNumberStartsTheTimerAtOneMinute) {
     writeStore(false, "soon");
-    ReaderWindow& reader = startReader();
-    EXPECT_EQ(reader.refreshTimer().interval(), 60000);
-    for (int i = 1; i <= 8; ++i)
-        EXPECT_FALSE(item(QStringLiteral("rTimeItems%1").arg(i).toLatin1())->isChecked());
+    EXPECT_EQ(startReader().refreshTimer().interval(), 60000);
+    EXPECT_TRUE(markedIntervals().isEmpty());
 }
 
 TEST_F(ReaderWindowTest, StartingMinimisedShowsOnlyTheTrayIconAndRestoringDocks) {
     writeStore(true);
     ReaderWindow& reader = startReader();
-    QScreen* screen = QGuiApplication::primaryScreen();
-    EXPECT_TRUE(!reader.isVisible() || isBeyondScreenRight(reader.x(), screen->geometry()));
-    EXPECT_TRUE(item("mPopRestore")->isVisible());
-    EXPECT_FALSE(item("mPopMin")->isVisible());
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    EXPECT_TRUE(!reader.isVisible() || isBeyondScreenRight(reader.x(), screen));
+    EXPECT_EQ(offered(), "Restore");
     EXPECT_TRUE(reader.trayIcon()->isVisible());
-
     item("mPopRestore")->trigger();
     EXPECT_TRUE(reader.isVisible());
     EXPECT_EQ(reader.frameGeometry(), expectedDock());
-    EXPECT_FALSE(item("mPopRestore")->isVisible());
-    EXPECT_TRUE(item("mPopMin")->isVisible());
+    EXPECT_EQ(offered(), "Minimize");
 }
 
-TEST_F(ReaderWindowTest, MinimizeAndRestoreKeepExactlyOneOfTheTwoItemsVisible) {
-    writeStore();
-    ReaderWindow& reader = startReader();
-    reader.move(100, 80);
-    item("mPopMin")->trigger();
-    EXPECT_FALSE(reader.isVisible());
-    EXPECT_TRUE(item("mPopRestore")->isVisible());
-    EXPECT_FALSE(item("mPopMin")->isVisible());
-    EXPECT_TRUE(reader.trayIcon()->isVisible());
-
-    reader.restoreFromTray();
-    EXPECT_TRUE(reader.isVisible());
-    EXPECT_EQ(reader.pos(), QPoint(100, 80)) << "a window on screen is not docked again";
-    EXPECT_FALSE(item("mPopRestore")->isVisible());
-    EXPECT_TRUE(item("mPopMin")->isVisible());
-    reader.restoreFromTray(); // a second click does no harm
-    EXPECT_TRUE(item("mPopMin")->isVisible());
-    EXPECT_FALSE(item("mPopRestore")->isVisible());
-}
-
-TEST_F(ReaderWindowTest, ClosingTheWindowHidesItInTheTray) {
+TEST_F(ReaderWindowTest, MinimizeOrTheUsersCloseHideInTheTrayAndRestoreBringsItBack) {
     writeStore();
     ReaderWindow& reader = startReader();
     QSignalSpy exited(&reader, &ReaderWindow::exited);
+    reader.move(100, 80);
+    const QPoint placed = reader.pos();
+    item("mPopMin")->trigger();
+    EXPECT_FALSE(reader.isVisible());
+    EXPECT_EQ(offered(), "Restore");
+    reader.restoreFromTray();
+    EXPECT_TRUE(reader.isVisible());
+    EXPECT_EQ(reader.pos(), placed) << "a window on screen is not docked again";
+    EXPECT_EQ(offered(), "Minimize");
+
     EXPECT_FALSE(reader.close());
     EXPECT_FALSE(reader.isVisible());
-    EXPECT_TRUE(item("mPopRestore")->isVisible());
-    EXPECT_FALSE(item("mPopMin")->isVisible());
+    EXPECT_EQ(offered(), "Restore");
     EXPECT_TRUE(reader.trayIcon()->isVisible());
     EXPECT_TRUE(reader.refreshTimer().isActive());
     EXPECT_EQ(exited.count(), 0);
+    reader.restoreFromTray();
+    reader.restoreFromTray(); // a double click restores twice; no harm
+    EXPECT_EQ(offered(), "Minimize");
 }
 
 TEST_F(ReaderWindowTest, ExitEndsTheReaderAndNoCycleRunsAfterIt) {
@@ -239,7 +211,6 @@ TEST_F(ReaderWindowTest, ExitEndsTheReaderAndNoCycleRunsAfterIt) {
     EXPECT_EQ(exited.count(), 1);
     EXPECT_FALSE(reader.isVisible());
     EXPECT_FALSE(reader.trayIcon()->isVisible());
-    EXPECT_FALSE(reader.refreshTimer().isActive());
 
     const int requests = server.requestCount("/a");
     reader.requestRefresh();
@@ -255,7 +226,7 @@ TEST_F(ReaderWindowTest, ExitDuringACycleCancelsItWithoutWaitingForTheNetwork) {
     writeStore();
     ReaderWindow& reader = startReader();
     const QByteArray pageBefore = test::readFile(store.pagePath());
-    server.setRoute("/a", feedResponse(test::rssFeed("Alpha", 3), 20000));
+    server.setRoute("/a", served(test::rssFeed("Alpha", 3), 20000));
     reader.requestRefresh();
     ASSERT_TRUE(waitUntil([&] { return server.requestCount("/a") == 2; }));
     QElapsedTimer clock;
@@ -269,7 +240,7 @@ TEST_F(ReaderWindowTest, ExitDuringACycleCancelsItWithoutWaitingForTheNetwork) {
 TEST_F(ReaderWindowTest, RequestsDuringACycleQueueExactlyOneMore) {
     writeStore();
     ReaderWindow& reader = startReader();
-    server.setRoute("/a", feedResponse(test::rssFeed("Alpha", 3), 700));
+    server.setRoute("/a", served(test::rssFeed("Alpha", 3), 700));
     const int before = reader.finishedCycles();
     reader.requestRefresh();
     reader.requestRefresh();
@@ -286,57 +257,45 @@ TEST_F(ReaderWindowTest, RequestsDuringACycleQueueExactlyOneMore) {
 TEST_F(ReaderWindowTest, ChoosingAnIntervalRestartsTheTimerStoresItAndMarksOnlyIt) {
     writeStore();
     ReaderWindow& reader = startReader();
-    EXPECT_TRUE(item("rTimeItems1")->isChecked());
+    EXPECT_EQ(markedIntervals(), QStringList({"rTimeItems1"}));
     item("rTimeItems3")->trigger();
-    EXPECT_TRUE(reader.refreshTimer().isActive());
     EXPECT_EQ(reader.refreshTimer().interval(), 300000);
+    EXPECT_TRUE(reader.refreshTimer().isActive());
     EXPECT_TRUE(test::readFile(store.storePath()).contains("refresh=\"300000\""));
-    for (int i = 0; i <= 8; ++i)
-        EXPECT_EQ(item(QStringLiteral("rTimeItems%1").arg(i).toLatin1())->isChecked(), i == 3);
+    EXPECT_EQ(markedIntervals(), QStringList({"rTimeItems3"}));
+    item("rTimeItems3")->trigger(); // choosing the marked item again keeps its mark
+    EXPECT_EQ(markedIntervals(), QStringList({"rTimeItems3"}));
 
-    item("rTimeItems3")->trigger(); // choosing the marked item again keeps it marked
-    EXPECT_TRUE(item("rTimeItems3")->isChecked());
-
+    // What each cycle's settings read does: 30 minutes marks "30"; 45 marks nothing.
     reader.markIntervalForSetting("1800000");
     spin(50);
-    for (int i = 0; i <= 8; ++i)
-        EXPECT_EQ(item(QStringLiteral("rTimeItems%1").arg(i).toLatin1())->isChecked(), i == 6);
+    EXPECT_EQ(markedIntervals(), QStringList({"rTimeItems6"}));
     reader.markIntervalForSetting("2700000");
     spin(50);
-    for (int i = 0; i <= 8; ++i)
-        EXPECT_FALSE(item(QStringLiteral("rTimeItems%1").arg(i).toLatin1())->isChecked());
+    EXPECT_TRUE(markedIntervals().isEmpty());
     EXPECT_TRUE(prompter.messages.empty());
-}
 
-TEST_F(ReaderWindowTest, ASettingThatCannotBeSavedIsToldAndStillApplies) {
-    writeStore();
-    ReaderWindow& reader = startReader();
+    // A store that cannot be written: the user is told, the choice still applies.
     ASSERT_TRUE(test::writeFile(store.storePath(), "<root"));
     item("rTimeItems8")->trigger();
     EXPECT_EQ(reader.refreshTimer().interval(), 7200000);
-    EXPECT_TRUE(item("rTimeItems8")->isChecked());
+    EXPECT_EQ(markedIntervals(), QStringList({"rTimeItems8"}));
     ASSERT_EQ(prompter.messages.size(), 1u);
     EXPECT_TRUE(prompter.messages[0].text.contains("could not be saved"));
     EXPECT_TRUE(prompter.messages[0].text.contains(QDir::toNativeSeparators(store.storePath())));
     EXPECT_EQ(test::readFile(store.storePath()), "<root");
 }
 
-TEST_F(ReaderWindowTest, StickToEdgesIsStoredAndTwiceLeavesItAsItWas) {
+TEST_F(ReaderWindowTest, StickToEdgesIsStoredAndKeepsTheUsersMovesInsideTheWorkArea) {
     writeStore();
     ReaderWindow& reader = startReader();
-    EXPECT_FALSE(item("magnetic")->isChecked());
-    reader.toggleStickToEdges();
-    EXPECT_TRUE(item("magnetic")->isChecked());
-    EXPECT_TRUE(test::readFile(store.storePath()).contains("magnetic=\"true\""));
-    item("magnetic")->trigger();
-    EXPECT_FALSE(item("magnetic")->isChecked());
-    EXPECT_TRUE(test::readFile(store.storePath()).contains("magnetic=\"false\""));
-}
-
-TEST_F(ReaderWindowTest, WithStickToEdgesTheUsersMovesStayInsideTheWorkArea) {
-    writeStore(false, "60000", "/a", true);
-    ReaderWindow& reader = startReader();
     const QRect workArea = reader.screen()->availableGeometry();
+    reader.move(workArea.x() - 60, workArea.y() - 40);
+    spin(50);
+    EXPECT_LT(reader.frameGeometry().x(), workArea.x()) << "unticked, the window may leave";
+
+    reader.toggleStickToEdges();
+    EXPECT_TRUE(test::readFile(store.storePath()).contains("magnetic=\"true\""));
     reader.move(workArea.x() - 60, workArea.y() - 40);
     spin(50);
     EXPECT_EQ(reader.frameGeometry().topLeft(), workArea.topLeft());
@@ -345,16 +304,14 @@ TEST_F(ReaderWindowTest, WithStickToEdgesTheUsersMovesStayInsideTheWorkArea) {
     EXPECT_EQ(reader.frameGeometry().right(), workArea.right());
     EXPECT_TRUE(workArea.contains(reader.frameGeometry()));
 
-    reader.toggleStickToEdges();
-    reader.move(workArea.x() - 60, workArea.y() - 40);
-    spin(50);
-    EXPECT_LT(reader.frameGeometry().x(), workArea.x()) << "unticked, the window may leave";
+    item("magnetic")->trigger();
+    EXPECT_FALSE(item("magnetic")->isChecked());
+    EXPECT_TRUE(test::readFile(store.storePath()).contains("magnetic=\"false\""));
 }
 
-TEST_F(ReaderWindowTest, AFailedFeedOffersTheErrorLogAndOkOpensIt) {
+TEST_F(ReaderWindowTest, AFailedFeedOffersTheErrorLogFromTheWorkerAndOkOpensIt) {
     writeStore(false, "60000", "/missing");
     DesktopCatcher desktop({"file"});
-    prompter.answers = {MessageAnswer::Ok};
     startReader();
     ASSERT_EQ(prompter.messages.size(), 1u);
     EXPECT_EQ(prompter.messages[0].title, "Error");
@@ -366,9 +323,7 @@ TEST_F(ReaderWindowTest, ExitWhileAQuestionIsOpenDoesNotHang) {
     writeStore(false, "60000", "/missing");
     struct ExitingPrompter : Prompter {
         ReaderWindow* reader = nullptr;
-        int asked = 0;
         MessageAnswer prompt(const Message&) override {
-            ++asked;
             reader->exitReader(); // chosen from the tray while the box is open
             return MessageAnswer::Ok;
         }
@@ -380,49 +335,41 @@ TEST_F(ReaderWindowTest, ExitWhileAQuestionIsOpenDoesNotHang) {
     QSignalSpy exited(&reader, &ReaderWindow::exited);
     reader.start();
     ASSERT_TRUE(waitUntil([&] { return exited.count() == 1; }));
-    EXPECT_EQ(exiting.asked, 1);
     EXPECT_FALSE(reader.isRefreshing());
-    EXPECT_FALSE(reader.trayIcon()->isVisible());
 }
 
-TEST_F(ReaderWindowTest, AboutOpensTheReadmeOnOkOnly) {
+TEST_F(ReaderWindowTest, AboutOpensTheReadmeOnOkWhenThereIsOne) {
     writeStore();
-    ReaderWindow& reader = makeReader();
+    makeReader();
     DesktopCatcher desktop({"file"});
-    prompter.answers = {MessageAnswer::Ok};
-    reader.showAbout();
+    item("about")->trigger(); // answered OK, no readme.txt: nothing opens
     ASSERT_EQ(prompter.messages.size(), 1u);
     EXPECT_EQ(prompter.messages[0].title, "About Quorvel RSS Reader");
     EXPECT_EQ(prompter.messages[0].buttons, MessageButtons::OkCancel);
     EXPECT_TRUE(prompter.messages[0].text.startsWith("Quorvel RSS Reader.\n\n"));
     EXPECT_TRUE(prompter.messages[0].text.endsWith("\n\nFor more read ReadMe.txt or click 'OK'"));
-    EXPECT_TRUE(desktop.opened.isEmpty()) << "no readme.txt, nothing opens";
 
     ASSERT_TRUE(test::writeFile(dir.filePath("readme.txt"), "read me"));
-    prompter.answers = {MessageAnswer::Cancel};
+    prompter.answers = {MessageAnswer::Cancel, MessageAnswer::Ok};
     item("about")->trigger();
     EXPECT_TRUE(desktop.opened.isEmpty());
-    prompter.answers = {MessageAnswer::Ok};
     item("about")->trigger();
-    ASSERT_EQ(desktop.opened.size(), 1);
-    EXPECT_EQ(desktop.opened[0], QUrl::fromLocalFile(dir.filePath("readme.txt")));
+    EXPECT_EQ(desktop.opened, QList<QUrl>({QUrl::fromLocalFile(dir.filePath("readme.txt"))}));
 }
 
 TEST_F(ReaderWindowTest, WithoutANotificationAreaClosingMinimisesAndTheMenuIsInTheWindow) {
     writeStore();
     ReaderWindow& reader = startReader(false);
-    EXPECT_FALSE(reader.windowFlags().testFlag(Qt::Tool));
-    ASSERT_NE(reader.menuBar(), nullptr);
+    EXPECT_FALSE(reader.windowFlags().testFlag(Qt::Tool)) << "it would leave the task list";
     EXPECT_TRUE(reader.menuBar()->actions().contains(reader.menu()->menuAction()));
     EXPECT_FALSE(reader.trayIcon()->isVisible());
-
     EXPECT_FALSE(reader.close());
     EXPECT_TRUE(reader.isVisible());
     EXPECT_TRUE(reader.isMinimized());
-    EXPECT_TRUE(item("mPopRestore")->isVisible());
+    EXPECT_EQ(offered(), "Restore");
     reader.restoreFromTray();
     EXPECT_FALSE(reader.isMinimized());
-    EXPECT_TRUE(item("mPopMin")->isVisible());
+    EXPECT_EQ(offered(), "Minimize");
 }
 
 TEST_F(ReaderWindowTest, TheUiEventLoopKeepsTurningWhileFiftySlowFeedsLoad) {
@@ -433,9 +380,8 @@ TEST_F(ReaderWindowTest, TheUiEventLoopKeepsTurningWhileFiftySlowFeedsLoad) {
     ReaderWindow& reader = startReader();
     for (int i = 0; i < 50; ++i) {
         const QString path = QStringLiteral("/f%1").arg(i);
-        server.setRoute(path, feedResponse(test::rssFeed(path, 20), 400));
+        server.setRoute(path, served(test::rssFeed(path, 20), 400));
     }
-
     QElapsedTimer sinceTick;
     qint64 longestStall = 0;
     QTimer ticker;
@@ -445,10 +391,8 @@ TEST_F(ReaderWindowTest, TheUiEventLoopKeepsTurningWhileFiftySlowFeedsLoad) {
     sinceTick.start();
     reader.requestRefresh();
     ASSERT_TRUE(waitUntil([&] { return !reader.isRefreshing(); }, 60000));
-    ticker.stop();
-    std::printf("longest UI stall during a 50-feed cycle: %lld ms\n",
-                static_cast<long long>(longestStall));
-    // The figure to meet is 100 ms; the margin absorbs a loaded build machine.
+    // The figure to meet is 100 ms (see bench/reader_responsiveness); the margin absorbs a
+    // loaded build machine.
     EXPECT_LT(longestStall, 400);
 }
 

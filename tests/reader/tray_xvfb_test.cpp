@@ -22,7 +22,7 @@ namespace {
 
 using test::AnsweringPrompter;
 using test::LoopbackServer;
-using test::Response;
+using test::served;
 using test::spin;
 using test::waitUntil;
 
@@ -68,13 +68,6 @@ void moveMouse(const QPoint& at, const QStringList& then = {}) {
 // The tray host claims the notification area a moment after its panel appears.
 bool trayHostReady() {
     return waitUntil([] { return QSystemTrayIcon::isSystemTrayAvailable(); }, 10000);
-}
-
-Response served(const QByteArray& body, int delayMs = 0) {
-    Response response;
-    response.body = body;
-    response.delayMs = delayMs;
-    return response;
 }
 
 class TrayTest : public ::testing::Test {
