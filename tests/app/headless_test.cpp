@@ -6,19 +6,17 @@
 
 #include "app/commandline.h"
 #include "loopbackserver.h"
+#include "testfiles.h"
 
 namespace quorvel {
 namespace {
 
+using test::readFile;
+using test::served;
+using test::writeFile;
+
 using test::LoopbackServer;
 using test::Response;
-
-Response served(const QByteArray& body, int delayMs = 0) {
-    Response response;
-    response.body = body;
-    response.delayMs = delayMs;
-    return response;
-}
 
 struct ProcessResult {
     int status = -1;

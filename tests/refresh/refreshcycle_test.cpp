@@ -17,31 +17,18 @@
 #include "refresh/pagemarkup.h"
 #include "refresh/refreshcycle.h"
 #include "store/feedstore.h"
+#include "testfiles.h"
 
 namespace quorvel {
 namespace {
 
+using test::readFile;
+using test::served;
+using test::writeFile;
+
 using test::LoopbackServer;
 using test::RecordingPort;
 using test::Response;
-
-Response served(const QByteArray& body, int delayMs = 0) {
-    Response response;
-    response.body = body;
-    response.delayMs = delayMs;
-    return response;
-}
-
-QByteArray readAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void writeAll(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
-}
 
 QByteArray rss(const QString& title, int items) {
     QString xml = "<rss><channel><title>" + title + "</title>";
@@ -75,10 +62,10 @@ protected:
     QString offlineProbe() const { return QStringLiteral("http://127.0.0.1:1/"); }
 
     void writeStore(const QString& feeds, bool minimised = false) {
-        writeAll(store.storePath(),
-                 (QString::fromLatin1(kCurrentRoot).arg(minimised ? "true" : "false") + feeds +
-                  "</root>")
-                     .toUtf8());
+        ASSERT_TRUE(writeFile(store.storePath(),
+                              (QString::fromLatin1(kCurrentRoot).arg(minimised ? "true" : "false") +
+                               feeds + "</root>")
+                                  .toUtf8()));
     }
     QString feedEntry(const QString& path, const QString& extra = QString()) const {
         return QStringLiteral("<feed url='%1' num='10' headers='false' disabled='false' %2/>")
@@ -93,7 +80,7 @@ protected:
         return doc.documentElement().getAttribute(name).value_or("<missing>");
     }
     QString page() const {
-        const QByteArray bytes = readAll(store.pagePath());
+        const QByteArray bytes = readFile(store.pagePath());
         EXPECT_TRUE(bytes.startsWith("\xEF\xBB\xBF")) << "the page starts with a UTF-8 BOM";
         return QString::fromUtf8(bytes.mid(3));
     }
@@ -140,11 +127,12 @@ TEST_F(RefreshCycleTest, FirstStartWritesACompleteDefaultStore) {
 }
 
 TEST_F(RefreshCycleTest, OlderStoreIsUpgradedAfterTheMessageKeepingStylesAndMagnetic) {
-    writeAll(store.storePath(),
-             "<root "
-             "heading='font-family:x;font-size:9;color:#111111;font-weight:bold;font-style:normal;'"
-             " body='b' link='l' hover='h' visited='v' bDate='d' magnetic='true' refresh='7200000'"
-             " min='true' trans='200' quorvelVersion='1_5_0_0'></root>");
+    ASSERT_TRUE(writeFile(
+        store.storePath(),
+        "<root "
+        "heading='font-family:x;font-size:9;color:#111111;font-weight:bold;font-style:normal;'"
+        " body='b' link='l' hover='h' visited='v' bDate='d' magnetic='true' refresh='7200000'"
+        " min='true' trans='200' quorvelVersion='1_5_0_0'></root>"));
     RefreshCycle cycle(store, fetcher, port, offlineProbe());
     cycle.refreshFeeds();
 
@@ -172,10 +160,11 @@ TEST_F(RefreshCycleTest, OlderStoreIsUpgradedAfterTheMessageKeepingStylesAndMagn
 }
 
 TEST_F(RefreshCycleTest, StoreMissingOneStyleValueIsRepairedOnceAndKeepsLaterChoices) {
-    writeAll(store.storePath(),
-             "<root heading='H;' body='B' link='L;' hover='Hv;' bDate='D' magnetic='false'"
-             " refresh='300000' min='false' trans='100' quorvelVersion='1_6_0_0'><feed url='x'/>"
-             "</root>");
+    ASSERT_TRUE(writeFile(
+        store.storePath(),
+        "<root heading='H;' body='B' link='L;' hover='Hv;' bDate='D' magnetic='false'"
+        " refresh='300000' min='false' trans='100' quorvelVersion='1_6_0_0'><feed url='x'/>"
+        "</root>"));
     RefreshCycle cycle(store, fetcher, port, offlineProbe());
     cycle.refreshFeeds();
     EXPECT_EQ(rootAttr("visited"), "color:#FF0000;font-weight:bold;font-style:normal;");
@@ -199,12 +188,12 @@ TEST_F(RefreshCycleTest, StoreMissingOneStyleValueIsRepairedOnceAndKeepsLaterCho
 
 TEST_F(RefreshCycleTest, UnreadableStoreIsNeverOverwrittenAndToldOncePerRun) {
     const QByteArray broken = "<root refresh='1'><feed url='a'></root>";
-    writeAll(store.storePath(), broken);
+    ASSERT_TRUE(writeFile(store.storePath(), broken));
     RefreshCycle cycle(store, fetcher, port, onlineProbe());
     EXPECT_EQ(cycle.refreshFeeds(), CycleEnd::StoreUnreadable);
     EXPECT_EQ(cycle.refreshFeeds(), CycleEnd::StoreUnreadable);
 
-    EXPECT_EQ(readAll(store.storePath()), broken);
+    EXPECT_EQ(readFile(store.storePath()), broken);
     ASSERT_EQ(port.prompts.size(), 1u);
     EXPECT_EQ(port.prompts[0].title, "Error");
     EXPECT_TRUE(port.prompts[0].text.contains(QDir::toNativeSeparators(store.storePath())))
@@ -246,7 +235,7 @@ TEST_F(RefreshCycleTest, FullRunRendersFeedsLogsFailuresAndReportsProgressInSlot
     EXPECT_EQ(page(), pageSkeleton(defaultStyleBlock(), expected));
     EXPECT_EQ(server.requestCount("/c"), 1) << "the disabled entry is not fetched";
 
-    const QStringList log = QString::fromUtf8(readAll(store.errorLogPath())).split("\r\n");
+    const QStringList log = QString::fromUtf8(readFile(store.errorLogPath())).split("\r\n");
     ASSERT_EQ(log.size(), 4) << log.join("|").toStdString();
     EXPECT_EQ(log[0], "Invalid Feed URLs.  It is recommended that you disable them.");
     EXPECT_TRUE(log[1].endsWith(" " + server.url("/missing")));
@@ -265,7 +254,7 @@ TEST_F(RefreshCycleTest, FullRunRendersFeedsLogsFailuresAndReportsProgressInSlot
     // A second run appends without a second heading; OK opens the log.
     port = RecordingPort();
     cycle.refreshFeeds();
-    const QString log2 = QString::fromUtf8(readAll(store.errorLogPath()));
+    const QString log2 = QString::fromUtf8(readFile(store.errorLogPath()));
     EXPECT_EQ(log2.count("Invalid Feed URLs."), 1);
     EXPECT_EQ(log2.count("\r\n"), 5);
     EXPECT_EQ(port.callsOf("open"), QStringList{store.errorLogPath()});
@@ -281,10 +270,10 @@ TEST_F(RefreshCycleTest, FullRunRendersFeedsLogsFailuresAndReportsProgressInSlot
 TEST_F(RefreshCycleTest, OfflineFetchesAndWritesNothing) {
     server.setRoute("/a", served(rss("Alpha", 1)));
     writeStore(feedEntry("/a"));
-    writeAll(store.pagePath(), "previous page");
+    ASSERT_TRUE(writeFile(store.pagePath(), "previous page"));
     RefreshCycle cycle(store, fetcher, port, offlineProbe());
     EXPECT_EQ(cycle.refreshFeeds(), CycleEnd::Offline);
-    EXPECT_EQ(readAll(store.pagePath()), "previous page");
+    EXPECT_EQ(readFile(store.pagePath()), "previous page");
     EXPECT_EQ(server.requestCount("/a"), 0);
     EXPECT_FALSE(QFile::exists(store.errorLogPath()));
     EXPECT_EQ(port.callsOf("tip"), QStringList{"Working Offline"});
@@ -318,7 +307,7 @@ TEST_F(RefreshCycleTest, UnreadableEntryValuesTakeDefaultsAndNeverStopTheCycle) 
     EXPECT_EQ(cycle.refreshFeeds(), CycleEnd::PageWritten);
     EXPECT_EQ(page().count("target='_blank'"), 10) << "num falls back to 10";
     EXPECT_TRUE(page().contains("<p>d1</p>")) << "headers falls back to false";
-    const QString log = QString::fromUtf8(readAll(store.errorLogPath()));
+    const QString log = QString::fromUtf8(readFile(store.errorLogPath()));
     EXPECT_EQ(log.count("\r\n"), 2) << "the entry without url is logged as a bad feed";
 }
 

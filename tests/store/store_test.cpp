@@ -14,20 +14,13 @@
 #include "store/settingwriters.h"
 #include "store/storeaccess.h"
 #include "store/storelock.h"
+#include "testfiles.h"
 
 namespace quorvel {
 namespace {
 
-QByteArray readAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void writeAll(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
-}
+using test::readFile;
+using test::writeFile;
 
 TEST(BooleanText, AcceptsWordsInAnyCaseAndNumbers) {
     bool ok = false;
@@ -74,8 +67,9 @@ protected:
 };
 
 TEST_F(StoreFiles, DefaultsCompleteEntriesButKeepWhatIsThere) {
-    writeAll(store.storePath(), "<root magnetic='true'><feed url='a' num='0' headers=''/>"
-                                "<feed url='b'/></root>");
+    ASSERT_TRUE(writeFile(store.storePath(),
+                          "<root magnetic='true'><feed url='a' num='0' headers=''/>"
+                          "<feed url='b'/></root>"));
     ASSERT_TRUE(applySettingsDefaults(store));
     XmlDocument doc = XmlDocument::fromFile(store.storePath());
     XmlNode root = doc.documentElement();
@@ -88,7 +82,7 @@ TEST_F(StoreFiles, DefaultsCompleteEntriesButKeepWhatIsThere) {
 }
 
 TEST_F(StoreFiles, SaveIsAtomicAndAFailedSaveKeepsThePreviousFile) {
-    writeAll(store.storePath(), "<root refresh='1'/>");
+    ASSERT_TRUE(writeFile(store.storePath(), "<root refresh='1'/>"));
     FeedStore unreachable(dir.path() + "/no/such/folder");
     XmlDocument doc = XmlDocument::withRoot("root");
     QString error;
@@ -108,21 +102,21 @@ TEST_F(StoreFiles, SaveIsAtomicAndAFailedSaveKeepsThePreviousFile) {
     const bool saved = store.save(big, &error);
     setrlimit(RLIMIT_FSIZE, &old);
     EXPECT_FALSE(saved);
-    EXPECT_EQ(readAll(store.storePath()), "<root refresh='1'/>");
+    EXPECT_EQ(readFile(store.storePath()), "<root refresh='1'/>");
 }
 
 TEST_F(StoreFiles, UnreadableStoreIsReportedWithFileAndReason) {
-    writeAll(store.storePath(), "<root><feed></root>");
+    ASSERT_TRUE(writeFile(store.storePath(), "<root><feed></root>"));
     QString error;
     EXPECT_TRUE(store.load(&error).isNull());
     EXPECT_TRUE(error.contains("rss_feeds.xml")) << error.toStdString();
     EXPECT_FALSE(applySettingsDefaults(store, &error));
-    EXPECT_EQ(readAll(store.storePath()), "<root><feed></root>");
+    EXPECT_EQ(readFile(store.storePath()), "<root><feed></root>");
 }
 
 TEST_F(StoreFiles, SettingWritersTouchOnlyTheirAttribute) {
-    writeAll(store.storePath(), "<root refresh='60000' magnetic='false' min='true'>"
-                                "<feed url='a'/></root>");
+    ASSERT_TRUE(writeFile(store.storePath(), "<root refresh='60000' magnetic='false' min='true'>"
+                                             "<feed url='a'/></root>"));
     EXPECT_TRUE(storeRefreshSetting(store, 7200000));
     XmlDocument doc = store.load();
     EXPECT_EQ(doc.documentElement().getAttribute("refresh"), "7200000");
@@ -136,13 +130,13 @@ TEST_F(StoreFiles, SettingWritersTouchOnlyTheirAttribute) {
 }
 
 TEST_F(StoreFiles, WritersFailQuietlyOnAnUnreadableStore) {
-    writeAll(store.storePath(), "not xml");
+    ASSERT_TRUE(writeFile(store.storePath(), "not xml"));
     EXPECT_FALSE(storeRefreshSetting(store, 120000));
-    EXPECT_EQ(readAll(store.storePath()), "not xml");
+    EXPECT_EQ(readFile(store.storePath()), "not xml");
 }
 
 TEST_F(StoreFiles, LockIsExclusiveBetweenHolders) {
-    writeAll(store.storePath(), "<root/>");
+    ASSERT_TRUE(writeFile(store.storePath(), "<root/>"));
     EXPECT_FALSE(StoreLock::isHeldElsewhere(store.storePath()));
     {
         StoreLock held(store.storePath(), 0);
