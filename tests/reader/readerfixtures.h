@@ -7,14 +7,13 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QFile>
 #include <QObject>
 #include <QString>
 #include <QThread>
 #include <QUrl>
 
-#include "loopbackserver.h"
 #include "store/prompter.h"
+#include "testfiles.h"
 
 namespace quorvel::test {
 
@@ -64,14 +63,6 @@ private:
     QStringList m_schemes;
 };
 
-// A feed answer after delayMs.
-inline Response served(const QByteArray& body, int delayMs = 0) {
-    Response response;
-    response.body = body;
-    response.delayMs = delayMs;
-    return response;
-}
-
 inline QByteArray rssFeed(const QString& title, int items) {
     QString xml = "<rss><channel><title>" + title + "</title><link>http://example.com/</link>";
     for (int i = 1; i <= items; ++i)
@@ -103,16 +94,6 @@ inline QByteArray storeText(const QString& feeds, bool startMinimised = false,
 
 inline QString feedElement(const QString& url) {
     return "<feed url='" + url + "' num='5' headers='false' disabled='false'/>";
-}
-
-inline bool writeFile(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
-}
-
-inline QByteArray readFile(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 } // namespace quorvel::test
