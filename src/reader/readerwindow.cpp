@@ -203,6 +203,19 @@ void ReaderWindow::markIntervalForSetting(const QString& refreshText) {
     post([this, refreshText] { markInterval(refreshText); });
 }
 
+void ReaderWindow::settingsLoaded(const Settings& settings) {
+    // The first run may wait long on slow feeds; a reader that is to start on screen shows
+    // itself as soon as it knows, with the run's progress in its title.
+    if (settings.startMinimised)
+        return;
+    post([this] {
+        if (m_startUpDone || m_shownEarly || m_exiting || m_shutDown)
+            return;
+        m_shownEarly = true;
+        showOnScreen();
+    });
+}
+
 MessageAnswer ReaderWindow::prompt(const Message& message) {
     if (QThread::currentThread() == thread())
         return m_prompter.prompt(message);
@@ -304,12 +317,8 @@ void ReaderWindow::completeStartUp() {
     m_startUpDone = true;
     const Settings& settings = m_runner->lastSettings();
     if (!settings.startMinimised) {
-        setWindowState(windowState() & ~Qt::WindowMinimized);
-        show();
-        // Again now that the window manager's frame is known.
-        dockToTaskbarSide();
-        raise();
-        activateWindow();
+        if (!m_shownEarly)
+            showOnScreen();
     } else if (m_options.trayAvailable) {
         placeOffScreen();
         showRestoreItem(true);
@@ -321,6 +330,15 @@ void ReaderWindow::completeStartUp() {
     if (m_options.trayAvailable)
         m_tray->show();
     Q_EMIT startUpFinished();
+}
+
+void ReaderWindow::showOnScreen() {
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    // Again now that the window manager's frame is known.
+    dockToTaskbarSide();
+    raise();
+    activateWindow();
 }
 
 // --- Placement.

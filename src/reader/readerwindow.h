@@ -63,6 +63,7 @@ public:
     void openWithDesktop(const QString& path) override;
     void setMagneticTicked(bool ticked) override;
     void markIntervalForSetting(const QString& refreshText) override;
+    void settingsLoaded(const Settings& settings) override;
     // From the worker: waits until the user has answered on the UI thread; Cancel once the
     // window is shutting down.
     MessageAnswer prompt(const Message& message) override;
@@ -137,6 +138,7 @@ private:
     void refreshTimerProc();
     void onCycleFinished(CycleEnd end);
     void completeStartUp();
+    void showOnScreen();
     void placeOffScreen();
     void placeFrame(const QRect& frame);
     void showRestoreItem(bool restoreVisible);
@@ -171,6 +173,7 @@ private:
 
     bool m_started = false;
     bool m_startUpDone = false;
+    bool m_shownEarly = false; // shown when the first run had read the settings
     bool m_exiting = false;
     bool m_sessionEnding = false;
     bool m_shutDown = false;

@@ -6,6 +6,8 @@
 
 namespace quorvel {
 
+struct Settings;
+
 // What the refresh cycle needs of the reader window. The reader implements it (posting to
 // its UI thread); the headless run prints; tests record. Message boxes come through the
 // Prompter base.
@@ -26,6 +28,9 @@ public:
     virtual void setMagneticTicked(bool ticked) = 0;
     // Leaves exactly the interval item ticked whose interval equals the setting, or none.
     virtual void markIntervalForSetting(const QString& refreshText) = 0;
+    // The settings of this run have been read (before any feed is fetched): a reader that is
+    // starting can show itself now instead of after the whole first run.
+    virtual void settingsLoaded(const Settings& settings) { (void)settings; }
 };
 
 // What the tray shows of a tip field: the text up to its first NUL, cut to 64 characters,

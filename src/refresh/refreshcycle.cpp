@@ -110,6 +110,8 @@ CycleEnd RefreshCycle::refreshFeeds() {
         return finish(CycleEnd::StoreUnreadable);
     }
 
+    m_port.settingsLoaded(m_settings);
+
     if (!QFileInfo::exists(pagePath) &&
         !writeTextFile(pagePath, noOfflinePage(m_settings.styleBlock), true, &error)) {
         m_port.prompt(
