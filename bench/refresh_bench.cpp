@@ -22,11 +22,12 @@
 #include <QTemporaryDir>
 
 #include "loopbackserver.h"
+#include "testfiles.h"
 
 extern char** environ;
 
 using quorvel::test::LoopbackServer;
-using quorvel::test::Response;
+using quorvel::test::served;
 
 namespace {
 
@@ -96,16 +97,14 @@ int main(int argc, char** argv) {
     std::vector<std::unique_ptr<LoopbackServer>> servers;
     for (int a = 1; a <= 10; ++a)
         servers.push_back(std::make_unique<LoopbackServer>(QStringLiteral("127.0.0.%1").arg(a)));
-    servers[0]->setRoute("/probe", Response{200, "up"});
+    servers[0]->setRoute("/probe", served("up"));
 
     QTemporaryDir dir;
     QByteArray store = "<root>";
     for (int f = 0; f < feeds; ++f) {
         LoopbackServer& server = *servers[f % servers.size()];
         const QString path = QStringLiteral("/feed%1.xml").arg(f);
-        Response response{200, syntheticFeed(f, items)};
-        response.delayMs = delayMs;
-        server.setRoute(path, response);
+        server.setRoute(path, served(syntheticFeed(f, items), delayMs));
         store += "<feed url='" + server.url(path).toUtf8() + "' num='" + QByteArray::number(items) +
                  "' headers='false' disabled='false'/>";
     }
