@@ -267,35 +267,35 @@ TEST_F(RefreshCycleTest, FullRunRendersFeedsLogsFailuresAndReportsProgressInSlot
     EXPECT_TRUE(port.prompts.empty());
 }
 
-TEST_F(RefreshCycleTest, OfflineFetchesAndWritesNothing) {
+TEST_F(RefreshCycleTest, OfflineOrAnEmptyProbeAnswerFetchesAndWritesNothing) {
     server.setRoute("/a", served(rss("Alpha", 1)));
     writeStore(feedEntry("/a"));
     ASSERT_TRUE(writeFile(store.pagePath(), "previous page"));
     RefreshCycle cycle(store, fetcher, port, offlineProbe());
     EXPECT_EQ(cycle.refreshFeeds(), CycleEnd::Offline);
+    EXPECT_EQ(port.callsOf("tip"), QStringList{"Working Offline"});
+    EXPECT_TRUE(port.callsOf("page").contains(store.pagePath()));
+
+    // An empty answer: offline as well, but the title and tip stay as they were.
+    server.setRoute("/probe", served(""));
+    port = RecordingPort();
+    RefreshCycle quiet(store, fetcher, port, onlineProbe());
+    EXPECT_EQ(quiet.refreshFeeds(), CycleEnd::Offline);
+    EXPECT_EQ(port.callsOf("title"), QStringList{"Quorvel RSS Reader Loading..."});
+    EXPECT_TRUE(port.callsOf("tip").isEmpty());
+
     EXPECT_EQ(readFile(store.pagePath()), "previous page");
     EXPECT_EQ(server.requestCount("/a"), 0);
     EXPECT_FALSE(QFile::exists(store.errorLogPath()));
-    EXPECT_EQ(port.callsOf("tip"), QStringList{"Working Offline"});
-    EXPECT_TRUE(port.callsOf("page").contains(store.pagePath()));
 }
 
-TEST_F(RefreshCycleTest, EmptyProbeAnswerStopsQuietly) {
-    server.setRoute("/probe", served(""));
-    server.setRoute("/a", served(rss("Alpha", 1)));
-    writeStore(feedEntry("/a"));
-    RefreshCycle cycle(store, fetcher, port, onlineProbe());
-    EXPECT_EQ(cycle.refreshFeeds(), CycleEnd::Offline);
-    EXPECT_EQ(port.callsOf("title"), QStringList{"Quorvel RSS Reader Loading..."});
-    EXPECT_TRUE(port.callsOf("tip").isEmpty());
-    EXPECT_EQ(server.requestCount("/a"), 0);
-}
-
-TEST_F(RefreshCycleTest, StoreWithoutFeedsOnlineWritesTheNoFeedsPage) {
-    writeStore(QString());
+TEST_F(RefreshCycleTest, StoreWithoutFeedsWritesTheNoFeedsPageWithoutLoadingTitleWhenMinimised) {
+    writeStore(QString(), true);
     RefreshCycle cycle(store, fetcher, port, onlineProbe());
     EXPECT_EQ(cycle.refreshFeeds(), CycleEnd::NoFeeds);
     EXPECT_EQ(page(), noFeedsPage(defaultStyleBlock()));
+    EXPECT_FALSE(port.callsOf("title").contains("Quorvel RSS Reader Loading..."));
+    EXPECT_TRUE(cycle.settings().startMinimised);
 }
 
 TEST_F(RefreshCycleTest, UnreadableEntryValuesTakeDefaultsAndNeverStopTheCycle) {
@@ -309,14 +309,6 @@ TEST_F(RefreshCycleTest, UnreadableEntryValuesTakeDefaultsAndNeverStopTheCycle) 
     EXPECT_TRUE(page().contains("<p>d1</p>")) << "headers falls back to false";
     const QString log = QString::fromUtf8(readFile(store.errorLogPath()));
     EXPECT_EQ(log.count("\r\n"), 2) << "the entry without url is logged as a bad feed";
-}
-
-TEST_F(RefreshCycleTest, StartMinimisedSkipsTheLoadingTitle) {
-    writeStore(QString(), true);
-    RefreshCycle cycle(store, fetcher, port, onlineProbe());
-    cycle.refreshFeeds();
-    EXPECT_FALSE(port.callsOf("title").contains("Quorvel RSS Reader Loading..."));
-    EXPECT_TRUE(cycle.settings().startMinimised);
 }
 
 TEST_F(RefreshCycleTest, PageThatCannotBeWrittenIsToldAndTheRunEnds) {

@@ -22,42 +22,32 @@ namespace {
 using test::readFile;
 using test::writeFile;
 
-TEST(BooleanText, AcceptsWordsInAnyCaseAndNumbers) {
-    bool ok = false;
-    EXPECT_TRUE(readBooleanText("True", &ok));
-    EXPECT_TRUE(ok);
-    EXPECT_TRUE(readBooleanText("tRUE", &ok));
-    EXPECT_FALSE(readBooleanText("FALSE", &ok));
-    EXPECT_TRUE(ok);
-    EXPECT_TRUE(readBooleanText("1", &ok));
-    EXPECT_TRUE(readBooleanText("-2", &ok));
-    EXPECT_FALSE(readBooleanText("0", &ok));
-    EXPECT_TRUE(ok);
-    for (const char* bad : {"", "yes", "on", "t"}) {
-        readBooleanText(bad, &ok);
-        EXPECT_FALSE(ok) << bad;
-    }
-}
+// Boolean text: words in any case or numbers; whole numbers: form and range; versions.
+TEST(StoreTexts, BooleansNumbersAndVersionsReadAsWritten) {
+    auto boolean = [](const char* text) {
+        bool ok = false;
+        const bool value = readBooleanText(text, &ok);
+        return ok ? (value ? 1 : 0) : -1;
+    };
+    for (const char* yes : {"True", "tRUE", "1", "-2"})
+        EXPECT_EQ(boolean(yes), 1) << yes;
+    for (const char* no : {"FALSE", "0"})
+        EXPECT_EQ(boolean(no), 0) << no;
+    for (const char* bad : {"", "yes", "on", "t"})
+        EXPECT_EQ(boolean(bad), -1) << bad;
 
-TEST(WholeNumber, ChecksFormAndRange) {
     bool ok = false;
     EXPECT_EQ(readWholeNumber(" 010 ", -32768, 32767, &ok), 10);
     EXPECT_TRUE(ok);
-    readWholeNumber("32768", -32768, 32767, &ok);
-    EXPECT_FALSE(ok);
-    readWholeNumber("2.5", -32768, 32767, &ok);
-    EXPECT_FALSE(ok);
-    readWholeNumber("ten", -32768, 32767, &ok);
-    EXPECT_FALSE(ok);
-}
+    for (const char* bad : {"32768", "2.5", "ten"}) {
+        readWholeNumber(bad, -32768, 32767, &ok);
+        EXPECT_FALSE(ok) << bad;
+    }
 
-TEST(StoreVersion, OlderMeansBelow1600OrUnreadable) {
-    EXPECT_TRUE(isOlderStoreVersion("1_5_0_0"));
-    EXPECT_TRUE(isOlderStoreVersion("1_5_9_9"));
-    EXPECT_FALSE(isOlderStoreVersion("1_6_0_0"));
-    EXPECT_FALSE(isOlderStoreVersion("2_0_0_0"));
-    EXPECT_TRUE(isOlderStoreVersion("one"));
-    EXPECT_TRUE(isOlderStoreVersion(""));
+    for (const char* older : {"1_5_0_0", "1_5_9_9", "one", ""})
+        EXPECT_TRUE(isOlderStoreVersion(older)) << older;
+    for (const char* current : {"1_6_0_0", "2_0_0_0"})
+        EXPECT_FALSE(isOlderStoreVersion(current)) << current;
 }
 
 class StoreFiles : public ::testing::Test {
