@@ -48,10 +48,6 @@ void ConcurrencyMeter::leave() {
     --m_state->current;
 }
 
-int ConcurrencyMeter::current() const {
-    return m_state->current.load();
-}
-
 int ConcurrencyMeter::maximum() const {
     return m_state->maximum.load();
 }
@@ -64,52 +60,17 @@ namespace {
 
 QByteArray gzipped(const QByteArray& data) {
     z_stream stream{};
-    if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) !=
-        Z_OK)
-        throw std::runtime_error("deflateInit2 failed");
-    QByteArray out;
-    out.resize(qsizetype(deflateBound(&stream, uLong(data.size()))) + 64);
+    deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
+    // deflateBound() leaves room for the whole result, so one call finishes it.
+    QByteArray out(qsizetype(deflateBound(&stream, uLong(data.size()))) + 64, Qt::Uninitialized);
     stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData()));
     stream.avail_in = uInt(data.size());
     stream.next_out = reinterpret_cast<Bytef*>(out.data());
     stream.avail_out = uInt(out.size());
-    const int status = deflate(&stream, Z_FINISH);
+    deflate(&stream, Z_FINISH);
     out.resize(qsizetype(stream.total_out));
     deflateEnd(&stream);
-    if (status != Z_STREAM_END)
-        throw std::runtime_error("deflate did not finish");
     return out;
-}
-
-QByteArray reasonPhrase(int status) {
-    switch (status) {
-    case 200:
-        return "OK";
-    case 204:
-        return "No Content";
-    case 301:
-        return "Moved Permanently";
-    case 302:
-        return "Found";
-    case 303:
-        return "See Other";
-    case 304:
-        return "Not Modified";
-    case 307:
-        return "Temporary Redirect";
-    case 308:
-        return "Permanent Redirect";
-    case 403:
-        return "Forbidden";
-    case 404:
-        return "Not Found";
-    case 500:
-        return "Internal Server Error";
-    case 503:
-        return "Service Unavailable";
-    default:
-        return "Status";
-    }
 }
 
 QString withoutQuery(const QByteArray& target) {
@@ -117,22 +78,17 @@ QString withoutQuery(const QByteArray& target) {
     return QString::fromUtf8(question < 0 ? target : target.left(question));
 }
 
-// Holds a request in every meter it belongs to while it is handled.
-class MeterScope {
-public:
-    explicit MeterScope(std::vector<ConcurrencyMeter> meters) : m_meters(std::move(meters)) {
-        for (auto& meter : m_meters)
-            meter.enter();
-    }
-    ~MeterScope() {
-        for (auto& meter : m_meters)
+// Holds a request in every meter it belongs to while it is handled. It is let go just before
+// the last bytes of the answer are sent: once they are, the client may start its next request
+// before this thread runs again, and the meters must never count more than the client runs.
+struct MeterScope {
+    std::vector<ConcurrencyMeter> meters;
+    void release() {
+        for (auto& meter : meters)
             meter.leave();
+        meters.clear();
     }
-    MeterScope(const MeterScope&) = delete;
-    MeterScope& operator=(const MeterScope&) = delete;
-
-private:
-    std::vector<ConcurrencyMeter> m_meters;
+    ~MeterScope() { release(); }
 };
 
 } // namespace
@@ -153,7 +109,6 @@ struct LoopbackServer::Impl {
     std::map<QString, Response> routes;
     std::map<QString, int> counts;
     QList<ReceivedRequest> received;
-    int total = 0;
     ConcurrencyMeter ownMeter;
     std::optional<ConcurrencyMeter> sharedMeter;
     std::list<std::unique_ptr<Connection>> connections;
@@ -163,14 +118,10 @@ struct LoopbackServer::Impl {
     // Waits until fd is readable; false once the server stops or poll fails.
     bool waitReadable(int fd) const {
         pollfd fds[2] = {{fd, POLLIN, 0}, {stopPipe[0], POLLIN, 0}};
-        for (;;) {
-            const int ready = ::poll(fds, 2, -1);
-            if (ready < 0 && errno == EINTR)
-                continue;
-            if (ready < 0 || fds[1].revents != 0)
-                return false;
-            return true;
+        int ready;
+        while ((ready = ::poll(fds, 2, -1)) < 0 && errno == EINTR) {
         }
+        return ready > 0 && fds[1].revents == 0;
     }
 
     // Sleeps for ms; false when the server stops meanwhile.
@@ -180,14 +131,11 @@ struct LoopbackServer::Impl {
     }
 
     static bool sendAll(int fd, const char* data, qsizetype size) {
-        while (size > 0) {
-            const ssize_t sent = ::send(fd, data, size_t(size), MSG_NOSIGNAL);
-            if (sent < 0 && errno == EINTR)
-                continue;
+        for (ssize_t sent = 0; size > 0; data += sent, size -= sent) {
+            while ((sent = ::send(fd, data, size_t(size), MSG_NOSIGNAL)) < 0 && errno == EINTR) {
+            }
             if (sent <= 0)
                 return false;
-            data += sent;
-            size -= sent;
         }
         return true;
     }
@@ -200,30 +148,30 @@ struct LoopbackServer::Impl {
             const int one = 1;
             ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
             std::lock_guard lock(mutex);
-            reapFinished();
-            auto connection = std::make_unique<Connection>();
-            connection->fd = fd;
-            Connection* raw = connection.get();
-            connections.push_back(std::move(connection));
-            raw->thread = std::thread([this, raw] {
-                serve(raw->fd);
-                raw->finished = true;
+            // A socket is closed only after its thread is joined, so shutdown() in the
+            // destructor never hits a descriptor number that was reused meanwhile.
+            connections.remove_if([](const std::unique_ptr<Connection>& done) {
+                if (done->finished) {
+                    done->thread.join();
+                    ::close(done->fd);
+                }
+                return done->finished.load();
+            });
+            Connection* connection = connections.emplace_back(new Connection{fd, {}}).get();
+            connection->thread = std::thread([this, connection] {
+                serve(connection->fd);
+                connection->finished = true;
             });
         }
     }
 
-    // The socket is closed only after its thread is joined, so shutdown() in the destructor
-    // never hits a descriptor number that was reused meanwhile.
-    void reapFinished() {
-        for (auto it = connections.begin(); it != connections.end();) {
-            if ((*it)->finished) {
-                (*it)->thread.join();
-                ::close((*it)->fd);
-                it = connections.erase(it);
-            } else {
-                ++it;
-            }
-        }
+    // Appends what fd has to buffer once it is readable; false at its end or the server's.
+    bool readMore(int fd, QByteArray& buffer) const {
+        char chunk[16384];
+        const ssize_t got = waitReadable(fd) ? ::recv(fd, chunk, sizeof chunk, 0) : -1;
+        if (got > 0)
+            buffer.append(chunk, got);
+        return got > 0 && buffer.size() <= 1024 * 1024;
     }
 
     void serve(int fd) {
@@ -231,70 +179,44 @@ struct LoopbackServer::Impl {
         for (;;) {
             qsizetype headEnd;
             while ((headEnd = buffer.indexOf("\r\n\r\n")) < 0) {
-                if (!waitReadable(fd))
-                    return;
-                char chunk[16384];
-                const ssize_t got = ::recv(fd, chunk, sizeof chunk, 0);
-                if (got <= 0)
-                    return;
-                buffer.append(chunk, got);
-                if (buffer.size() > 1024 * 1024)
+                if (!readMore(fd, buffer))
                     return;
             }
-            const QByteArray head = buffer.left(headEnd);
+            const QList<QByteArray> lines = buffer.left(headEnd).split('\n');
             buffer.remove(0, headEnd + 4);
-
-            ReceivedRequest request;
-            const QList<QByteArray> lines = head.split('\n');
             const QList<QByteArray> requestLine = lines.value(0).trimmed().split(' ');
             if (requestLine.size() < 3)
                 return;
-            request.method = requestLine[0];
-            request.target = requestLine[1];
-            const QByteArray version = requestLine[2];
-            for (qsizetype i = 1; i < lines.size(); ++i) {
-                const qsizetype colon = lines[i].indexOf(':');
+            ReceivedRequest request{requestLine[0], requestLine[1], {}};
+            for (const QByteArray& line : lines.mid(1)) {
+                const qsizetype colon = line.indexOf(':');
                 if (colon > 0)
                     request.headers.append(
-                        {lines[i].left(colon).trimmed(), lines[i].mid(colon + 1).trimmed()});
+                        {line.left(colon).trimmed(), line.mid(colon + 1).trimmed()});
             }
-            if (!skipBody(fd, buffer, request.header("Content-Length").toLongLong()))
-                return;
+            // Any request body is read and dropped.
+            const qint64 bodyLength = request.header("Content-Length").toLongLong();
+            while (buffer.size() < bodyLength) {
+                if (!readMore(fd, buffer))
+                    return;
+            }
+            buffer.remove(0, qsizetype(bodyLength));
 
             const QByteArray connectionHeader = request.header("Connection").toLower();
-            const bool keepAlive = version == "HTTP/1.1" ? connectionHeader != "close"
-                                                         : connectionHeader == "keep-alive";
+            const bool keepAlive = requestLine[2] == "HTTP/1.1" ? connectionHeader != "close"
+                                                                : connectionHeader == "keep-alive";
             if (!answer(fd, request, keepAlive) || !keepAlive)
                 return;
         }
     }
 
-    bool skipBody(int fd, QByteArray& buffer, qint64 length) {
-        while (length > 0) {
-            if (buffer.isEmpty()) {
-                if (!waitReadable(fd))
-                    return false;
-                char chunk[16384];
-                const ssize_t got = ::recv(fd, chunk, sizeof chunk, 0);
-                if (got <= 0)
-                    return false;
-                buffer.append(chunk, got);
-            }
-            const qsizetype used = qsizetype(std::min<qint64>(length, buffer.size()));
-            buffer.remove(0, used);
-            length -= used;
-        }
-        return true;
-    }
-
     bool answer(int fd, const ReceivedRequest& request, bool keepAlive) {
         const QString path = withoutQuery(request.target);
         Response response;
-        std::vector<ConcurrencyMeter> meters;
+        MeterScope scope;
         {
             std::lock_guard lock(mutex);
             received.append(request);
-            ++total;
             ++counts[path];
             auto route = routes.find(QString::fromUtf8(request.target));
             if (route == routes.end())
@@ -306,18 +228,19 @@ struct LoopbackServer::Impl {
                 response.body = "not found\n";
                 response.contentType = "text/plain; charset=utf-8";
             }
-            meters.push_back(ownMeter);
+            scope.meters.push_back(ownMeter);
             if (sharedMeter)
-                meters.push_back(*sharedMeter);
+                scope.meters.push_back(*sharedMeter);
+            for (auto& meter : scope.meters)
+                meter.enter();
         }
-        MeterScope scope(std::move(meters));
 
         if (response.delayMs > 0 && !sleepUnlessStopped(response.delayMs))
             return false;
 
         const QByteArray body = response.gzip ? gzipped(response.body) : response.body;
-        QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + ' ' +
-                          reasonPhrase(response.status) + "\r\n";
+        // Clients read the status code only; any reason phrase will do.
+        QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + " Status\r\n";
         head += "Content-Type: " + response.contentType + "\r\n";
         head += "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
         if (response.gzip)
@@ -326,10 +249,9 @@ struct LoopbackServer::Impl {
             head += name + ": " + value + "\r\n";
         head += keepAlive ? "Connection: keep-alive\r\n\r\n" : "Connection: close\r\n\r\n";
 
-        if (request.method == "HEAD")
-            return sendAll(fd, head.constData(), head.size());
-        if (response.dripBytesPerSecond <= 0) {
-            const QByteArray whole = head + body;
+        if (request.method == "HEAD" || response.dripBytesPerSecond <= 0) {
+            const QByteArray whole = request.method == "HEAD" ? head : head + body;
+            scope.release();
             return sendAll(fd, whole.constData(), whole.size());
         }
         if (!sendAll(fd, head.constData(), head.size()))
@@ -340,7 +262,10 @@ struct LoopbackServer::Impl {
         for (qsizetype offset = 0; offset < body.size(); offset += piece) {
             if (offset > 0 && !sleepUnlessStopped(pauseMs))
                 return false;
-            if (!sendAll(fd, body.constData() + offset, std::min(piece, body.size() - offset)))
+            const qsizetype size = std::min(piece, body.size() - offset);
+            if (offset + size == body.size())
+                scope.release();
+            if (!sendAll(fd, body.constData() + offset, size))
                 return false;
         }
         return true;
@@ -350,26 +275,18 @@ struct LoopbackServer::Impl {
 LoopbackServer::LoopbackServer(const QString& address) : m_impl(std::make_unique<Impl>()) {
     Impl& impl = *m_impl;
     impl.address = address;
-    if (::pipe2(impl.stopPipe, O_CLOEXEC) != 0)
-        throw std::runtime_error("pipe2 failed");
     sockaddr_in socketAddress{};
     socketAddress.sin_family = AF_INET;
-    socketAddress.sin_port = 0;
-    if (::inet_pton(AF_INET, address.toLatin1().constData(), &socketAddress.sin_addr) != 1)
-        throw std::runtime_error("not an IPv4 address: " + address.toStdString());
+    socklen_t length = sizeof socketAddress;
+    auto* any = reinterpret_cast<sockaddr*>(&socketAddress);
     impl.listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (impl.listenFd < 0)
-        throw std::runtime_error("socket failed");
     const int one = 1;
     ::setsockopt(impl.listenFd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    if (::bind(impl.listenFd, reinterpret_cast<sockaddr*>(&socketAddress), sizeof socketAddress) !=
-            0 ||
-        ::listen(impl.listenFd, SOMAXCONN) != 0) {
-        ::close(impl.listenFd);
+    if (::pipe2(impl.stopPipe, O_CLOEXEC) != 0 ||
+        ::inet_pton(AF_INET, address.toLatin1().constData(), &socketAddress.sin_addr) != 1 ||
+        ::bind(impl.listenFd, any, length) != 0 || ::listen(impl.listenFd, SOMAXCONN) != 0 ||
+        ::getsockname(impl.listenFd, any, &length) != 0)
         throw std::runtime_error("cannot listen on " + address.toStdString());
-    }
-    socklen_t length = sizeof socketAddress;
-    ::getsockname(impl.listenFd, reinterpret_cast<sockaddr*>(&socketAddress), &length);
     impl.port = ntohs(socketAddress.sin_port);
     impl.acceptThread = std::thread([&impl] { impl.acceptLoop(); });
 }
@@ -379,17 +296,12 @@ LoopbackServer::~LoopbackServer() {
     const char stop = 1;
     while (::write(impl.stopPipe[1], &stop, 1) < 0 && errno == EINTR) {
     }
-    impl.acceptThread.join();
+    impl.acceptThread.join(); // from here on only this thread touches connections
     ::close(impl.listenFd);
-    std::list<std::unique_ptr<Impl::Connection>> connections;
-    {
-        std::lock_guard lock(impl.mutex);
-        connections.swap(impl.connections);
-    }
     // Unblocks connection threads stuck in send() to a client that stopped reading.
-    for (auto& connection : connections)
+    for (auto& connection : impl.connections)
         ::shutdown(connection->fd, SHUT_RDWR);
-    for (auto& connection : connections) {
+    for (auto& connection : impl.connections) {
         connection->thread.join();
         ::close(connection->fd);
     }
@@ -427,7 +339,7 @@ int LoopbackServer::requestCount(const QString& path) const {
 
 int LoopbackServer::totalRequests() const {
     std::lock_guard lock(m_impl->mutex);
-    return m_impl->total;
+    return int(m_impl->received.size());
 }
 
 ConcurrencyMeter LoopbackServer::meter() const {

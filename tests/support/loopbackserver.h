@@ -35,9 +35,8 @@ public:
     ConcurrencyMeter(); // a fresh count
     void enter();
     void leave();
-    int current() const;
     int maximum() const; // the most requests in progress at once since creation or reset()
-    void reset();        // forgets the maximum (it restarts from current())
+    void reset();        // forgets the maximum (it restarts from the requests now in progress)
 private:
     struct State;
     std::shared_ptr<State> m_state; // made in the constructor, where State is complete
@@ -59,7 +58,8 @@ public:
     // Answers requests for path (exact target first, else the target without its query).
     void setRoute(const QString& path, const Response& response);
     // Every request to this server, served or not, enters this meter while it is handled,
-    // from the end of its headers until its answer is sent; it also enters meter().
+    // from the end of its headers until just before the last bytes of its answer go out
+    // (so it never counts more than the client runs); it also enters meter().
     void setMeter(const ConcurrencyMeter& meter);
     int requestCount(const QString& path) const; // requests received for path (query ignored)
     int totalRequests() const;
