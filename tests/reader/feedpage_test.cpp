@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <QApplication>
-#include <QMenu>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWebEngineView>
@@ -12,7 +10,6 @@
 namespace quorvel {
 namespace {
 
-using test::DesktopCatcher;
 using test::spin;
 using test::waitUntil;
 
@@ -30,79 +27,38 @@ body { margin: 0 } a.row { position: absolute; left: 0; width: 290px; height: 30
 <script>document.title = 'script ran';</script>
 </body></html>)";
 
-class FeedViewTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(dir.isValid());
-        path = dir.filePath("feeds.htm");
-        ASSERT_TRUE(test::writeFile(path, pageHtml));
-        page = new FeedPage(&view);
-        view.setPage(page);
-        view.setContextMenuPolicy(Qt::NoContextMenu);
-        view.resize(295, 600);
-        view.show();
-        QObject::connect(page, &QWebEnginePage::loadFinished,
-                         [this](bool ok) { loaded += ok ? 1 : 0; });
-        page->showFile(path);
-        ASSERT_TRUE(waitUntil([this] { return loaded > 0; }));
-        ASSERT_TRUE(waitUntil([this] { return view.focusProxy() != nullptr; }));
-    }
-
-    void clickRow(int row, Qt::MouseButton button = Qt::LeftButton) {
-        QTest::mouseClick(view.focusProxy(), button, {}, QPoint(60, 15 + 40 * row));
-    }
-
+TEST(FeedViewTest, WebAndMailLinksGoToTheDesktopAnchorsStayAndNothingElseLoadsOrRuns) {
     QTemporaryDir dir;
-    QString path;
+    const QString path = dir.filePath("feeds.htm");
+    ASSERT_TRUE(test::writeFile(path, pageHtml));
+    test::DesktopCatcher desktop({"http", "https", "mailto", "file"});
     QWebEngineView view;
-    FeedPage* page = nullptr;
+    auto* page = new FeedPage(&view);
+    view.setPage(page);
+    view.resize(295, 600);
+    view.show();
     int loaded = 0;
-    DesktopCatcher desktop{{"http", "https", "mailto", "file"}};
-};
+    QObject::connect(page, &QWebEnginePage::loadFinished, [&](bool ok) { loaded += ok; });
+    page->showFile(path);
+    ASSERT_TRUE(waitUntil([&] { return loaded > 0 && view.focusProxy() != nullptr; }));
+    const auto clickRow = [&](int row) {
+        QTest::mouseClick(view.focusProxy(), Qt::LeftButton, {}, QPoint(60, 15 + 40 * row));
+    };
 
-TEST_F(FeedViewTest, WebMailAndNewWindowLinksOpenOnTheDesktopAndThePageStays) {
-    for (int row : {0, 1, 2})
+    for (int row : {0, 1, 2, 4, 5}) // web, new-window web, mail, file:, javascript:
         clickRow(row);
-    ASSERT_TRUE(waitUntil([this] { return desktop.opened.size() == 3; }));
+    ASSERT_TRUE(waitUntil([&] { return desktop.opened.size() >= 3; }));
+    spin(500);
     EXPECT_EQ(desktop.opened,
               QList<QUrl>({QUrl("http://example.com/plain"), QUrl("https://example.com/blank"),
                            QUrl("mailto:someone@example.com")}));
-    spin(300);
     EXPECT_EQ(page->url(), QUrl::fromLocalFile(path));
     EXPECT_EQ(loaded, 1) << "the view left feeds.htm";
-}
+    EXPECT_EQ(page->title(), "feeds") << "a script ran";
 
-TEST_F(FeedViewTest, ScriptsDoNotRunAndOtherLinksLeadNowhere) {
-    EXPECT_EQ(page->title(), "feeds");
-    clickRow(4); // file:
-    clickRow(5); // javascript:
-    spin(500);
-    EXPECT_TRUE(desktop.opened.isEmpty());
-    EXPECT_EQ(page->url(), QUrl::fromLocalFile(path));
-    EXPECT_EQ(page->title(), "feeds");
-}
-
-TEST_F(FeedViewTest, AnInPageAnchorScrollsThePage) {
-    ASSERT_EQ(page->scrollPosition().y(), 0);
     clickRow(3);
-    EXPECT_TRUE(waitUntil([this] { return page->scrollPosition().y() > 1000; }, 5000));
-    EXPECT_TRUE(desktop.opened.isEmpty());
-}
-
-TEST_F(FeedViewTest, ARightClickOpensNoMenu) {
-    clickRow(0, Qt::RightButton);
-    clickRow(7, Qt::RightButton);
-    spin(400);
-    EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
-    for (QWidget* w : QApplication::topLevelWidgets())
-        EXPECT_FALSE(qobject_cast<QMenu*>(w) && w->isVisible());
-    EXPECT_TRUE(desktop.opened.isEmpty());
-}
-
-TEST_F(FeedViewTest, ShowingThePageAgainReloadsItFromDisk) {
-    ASSERT_TRUE(test::writeFile(path, "<html><head><title>second</title></head></html>"));
-    page->showFile(path);
-    EXPECT_TRUE(waitUntil([this] { return page->title() == "second"; }));
+    EXPECT_TRUE(waitUntil([&] { return page->scrollPosition().y() > 1000; }, 5000));
+    EXPECT_EQ(desktop.opened.size(), 3);
 }
 
 } // namespace

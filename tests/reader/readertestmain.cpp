@@ -7,7 +7,6 @@
 #include "reader/webenginesetup.h"
 
 int main(int argc, char** argv) {
-    // No GPU on the machines these run on.
     if (qEnvironmentVariableIsEmpty("QTWEBENGINE_CHROMIUM_FLAGS"))
         qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu --disable-logging");
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))

@@ -1,9 +1,7 @@
 // Runs inside xvfbsession.sh: a real X server with trayer as the notification area.
 #include <gtest/gtest.h>
 
-#include <QAction>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -20,7 +18,6 @@
 namespace quorvel {
 namespace {
 
-using test::AnsweringPrompter;
 using test::LoopbackServer;
 using test::served;
 using test::spin;
@@ -70,95 +67,67 @@ bool trayHostReady() {
     return waitUntil([] { return QSystemTrayIcon::isSystemTrayAvailable(); }, 10000);
 }
 
-class TrayTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(dir.isValid());
-        ASSERT_TRUE(trayHostReady());
-        server.setRoute("/probe", served("ok"));
-        server.setRoute("/a", served(test::rssFeed("Alpha", 3), 1500));
-        ASSERT_TRUE(test::writeFile(store.storePath(),
-                                    test::storeText(test::feedElement(server.url("/a")))));
-        ReaderOptions options;
-        options.probeAddress = server.url("/probe");
-        reader = std::make_unique<ReaderWindow>(store, fetcher, prompter, options);
-    }
-
-    void startUp() {
-        QSignalSpy started(reader.get(), &ReaderWindow::startUpFinished);
-        reader->start();
-        ASSERT_TRUE(waitUntil([&] { return started.count() == 1; }));
-        ASSERT_TRUE(waitUntil([&] { return iconsInTray(name()) == 1; }, 5000));
-    }
-
-    static QString name() { return QCoreApplication::applicationName(); }
-
+TEST(TrayTest, TheIconComesAfterTheFirstCycleWithItsLastTipAndALeftClickRestores) {
+    ASSERT_TRUE(trayHostReady());
     QTemporaryDir dir;
     LoopbackServer server;
+    server.setRoute("/probe", served("ok"));
+    server.setRoute("/a", served(test::rssFeed("Alpha", 3), 1500));
     FeedStore store{dir.path()};
+    ASSERT_TRUE(
+        test::writeFile(store.storePath(), test::storeText(test::feedElement(server.url("/a")))));
     CurlFetcher fetcher;
-    AnsweringPrompter prompter;
-    std::unique_ptr<ReaderWindow> reader;
-};
+    test::AnsweringPrompter prompter;
+    ReaderOptions options;
+    options.probeAddress = server.url("/probe");
+    ReaderWindow reader(store, fetcher, prompter, options);
+    const QString name = QCoreApplication::applicationName();
 
-TEST_F(TrayTest, TheIconAppearsAfterTheFirstCycleCarryingItsLastTip) {
-    reader->start();
+    QSignalSpy started(&reader, &ReaderWindow::startUpFinished);
+    reader.start();
     ASSERT_TRUE(waitUntil([&] { return server.requestCount("/a") == 1; }));
     spin(300);
-    EXPECT_EQ(iconsInTray(name()), 0) << "the icon came before the first cycle ended";
-
-    QSignalSpy started(reader.get(), &ReaderWindow::startUpFinished);
+    EXPECT_EQ(iconsInTray(name), 0) << "the icon came before the first cycle ended";
     ASSERT_TRUE(waitUntil([&] { return started.count() == 1; }));
-    ASSERT_TRUE(waitUntil([&] { return iconsInTray(name()) == 1; }, 5000))
+    ASSERT_TRUE(waitUntil([&] { return iconsInTray(name) == 1; }, 5000))
         << trayTree().toStdString();
 
     // Hovering shows the tip the cycle left last.
     moveMouse(QPoint(400, 300));
-    moveMouse(iconCentre(name()));
+    moveMouse(iconCentre(name));
     EXPECT_TRUE(waitUntil([] { return QToolTip::isVisible(); }, 8000));
     EXPECT_EQ(QToolTip::text(), "Quorvel RSS Reader\r\nAlpha item 1");
-}
 
-TEST_F(TrayTest, ALeftClickOnTheIconRestoresTheHiddenWindow) {
-    startUp();
-    reader->hideToTray();
-    ASSERT_FALSE(reader->isVisible());
-    moveMouse(iconCentre(name()), {"click", "1"});
-    EXPECT_TRUE(waitUntil([&] { return reader->isVisible(); }, 5000));
-    EXPECT_TRUE(reader->findChild<QAction*>("mPopMin")->isVisible());
-    EXPECT_FALSE(reader->findChild<QAction*>("mPopRestore")->isVisible());
+    reader.hideToTray();
+    ASSERT_FALSE(reader.isVisible());
+    moveMouse(iconCentre(name), {"click", "1"});
+    EXPECT_TRUE(waitUntil([&] { return reader.isVisible(); }, 5000));
     // Docked beside the panel: right edge, from the top down to the panel at 768.
-    EXPECT_EQ(reader->frameGeometry().right(), 1279);
-    EXPECT_LE(reader->frameGeometry().bottom(), 767);
+    EXPECT_EQ(reader.frameGeometry().right(), 1279);
+    EXPECT_LE(reader.frameGeometry().bottom(), 767);
 }
 
-// --- Two real processes: the second start hands over to the first and ends.
+// Whether an X window is mapped and lies on the 1280 px wide screen.
+bool onScreenAndViewable(const QString& id) {
+    const QString info = run("xwininfo", {"-id", id});
+    const QRegularExpressionMatch x =
+        QRegularExpression("Absolute upper-left X:\\s+(-?\\d+)").match(info);
+    return info.contains("IsViewable") && x.hasMatch() && x.captured(1).toInt() < 1280;
+}
 
-class HandOverTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(trayHostReady());
-        for (QTemporaryDir* d : {&runtime, &first, &second, &third})
-            ASSERT_TRUE(d->isValid());
-        QFile::setPermissions(runtime.path(),
-                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        server.setRoute("/probe", served("ok"));
-        server.setRoute("/a", served(test::rssFeed("Alpha", 3)));
-        // Started minimised: the first instance's window is out of sight.
-        ASSERT_TRUE(test::writeFile(QDir(first.path()).filePath("rss_feeds.xml"),
-                                    test::storeText(test::feedElement(server.url("/a")), true)));
-    }
-
-    void TearDown() override {
-        for (QProcess* p : {&firstProcess, &thirdProcess}) {
-            if (p->state() != QProcess::NotRunning) {
-                p->kill();
-                p->waitForFinished(5000);
-            }
-        }
-    }
-
-    void launch(QProcess& process, const QTemporaryDir& dataDir) {
+// Two real processes: a second start hands over to the first and ends; after a crash the
+// leftover socket does not stop the next start.
+TEST(HandOverTest, ASecondStartBringsTheFirstForwardAndEndsWithoutTouchingAnything) {
+    ASSERT_TRUE(trayHostReady());
+    QTemporaryDir runtime, first, second, third;
+    QFile::setPermissions(runtime.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    LoopbackServer server;
+    server.setRoute("/probe", served("ok"));
+    server.setRoute("/a", served(test::rssFeed("Alpha", 3)));
+    // Started minimised: the first instance's window is out of sight.
+    ASSERT_TRUE(test::writeFile(QDir(first.path()).filePath("rss_feeds.xml"),
+                                test::storeText(test::feedElement(server.url("/a")), true)));
+    const auto launch = [&](QProcess& process, const QTemporaryDir& dataDir) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("XDG_RUNTIME_DIR", runtime.path());
         env.insert("QUORVEL_PROBE_URL", server.url("/probe"));
@@ -166,43 +135,23 @@ protected:
         process.setProcessEnvironment(env);
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process.start(QUORVEL_BINARY, {"--data-dir", dataDir.path()});
-        ASSERT_TRUE(process.waitForStarted(5000));
-    }
+        return process.waitForStarted(5000);
+    };
+    const auto pageWritten = [](const QTemporaryDir& d) {
+        return waitUntil([&] { return QFile::exists(QDir(d.path()).filePath("feeds.htm")); });
+    };
+    QProcess firstProcess, secondProcess, thirdProcess; // killed when they go out of scope
 
-    // The reader window of a process: its X id, and whether it lies on the screen.
-    QString readerWindow() const {
-        return run("xdotool", {"search", "--name", "^Quorvel RSS Reader"})
-            .split('\n')
-            .value(0)
-            .trimmed();
-    }
-    bool onScreenAndViewable(const QString& id) const {
-        const QString info = run("xwininfo", {"-id", id});
-        const QRegularExpressionMatch x =
-            QRegularExpression("Absolute upper-left X:\\s+(-?\\d+)").match(info);
-        return info.contains("IsViewable") && x.hasMatch() && x.captured(1).toInt() < 1280;
-    }
-
-    QTemporaryDir runtime, first, second, third;
-    LoopbackServer server;
-    QProcess firstProcess, thirdProcess;
-};
-
-TEST_F(HandOverTest, ASecondStartBringsTheFirstForwardAndEndsWithoutTouchingAnything) {
-    launch(firstProcess, first);
-    ASSERT_TRUE(waitUntil([&] { return QFile::exists(QDir(first.path()).filePath("feeds.htm")); }));
+    ASSERT_TRUE(launch(firstProcess, first));
+    ASSERT_TRUE(pageWritten(first));
     ASSERT_TRUE(waitUntil([&] { return iconsInTray("quorvel") == 1; }));
-    const QString window = readerWindow();
+    const QString window =
+        run("xdotool", {"search", "--name", "^Quorvel RSS Reader"}).split('\n').value(0).trimmed();
     ASSERT_FALSE(window.isEmpty());
     EXPECT_FALSE(onScreenAndViewable(window)) << "started minimised";
 
-    QProcess secondProcess;
-    QElapsedTimer clock;
-    clock.start();
-    launch(secondProcess, second);
+    ASSERT_TRUE(launch(secondProcess, second));
     ASSERT_TRUE(secondProcess.waitForFinished(10000));
-    std::printf("second start handed over and ended after %lld ms\n",
-                static_cast<long long>(clock.elapsed()));
     EXPECT_EQ(secondProcess.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(secondProcess.exitCode(), 0);
     EXPECT_TRUE(QDir(second.path()).isEmpty()) << "the second start wrote a file";
@@ -210,11 +159,10 @@ TEST_F(HandOverTest, ASecondStartBringsTheFirstForwardAndEndsWithoutTouchingAnyt
         << "the first instance's window was not restored";
     EXPECT_EQ(iconsInTray("quorvel"), 1) << "the second start added a tray icon";
 
-    // A crash leaves the socket behind; the next start still becomes the reader.
     firstProcess.kill();
     firstProcess.waitForFinished(5000);
-    launch(thirdProcess, third);
-    EXPECT_TRUE(waitUntil([&] { return QFile::exists(QDir(third.path()).filePath("feeds.htm")); }));
+    ASSERT_TRUE(launch(thirdProcess, third));
+    EXPECT_TRUE(pageWritten(third));
     EXPECT_EQ(thirdProcess.state(), QProcess::Running);
 }
 
