@@ -214,6 +214,18 @@ TEST_F(ManagerWindowTest, FeedTabChangesTheListAndTheStoreTogether) {
     EXPECT_TRUE(prompter.prompts.empty());
 }
 
+TEST_F(ManagerWindowTest, ColourBoxClickAsksTheChooser) {
+    open();
+    std::optional<QColor> seenPreset;
+    window->setColourChooser([&](const std::optional<QColor>& preset, QWidget*) {
+        seenPreset = preset;
+        return std::optional<QColor>(QColor(0x12, 0x34, 0x56));
+    });
+    QTest::mouseClick(get<QLineEdit>("link_colour"), Qt::LeftButton);
+    EXPECT_EQ(seenPreset, QColor(0, 0, 255));
+    EXPECT_EQ(text("link_colour"), "#123456");
+}
+
 TEST_F(ManagerWindowTest, CancelledBrowseKeepsThePath) {
     open();
     QString answer = "/tmp/feeds.opml";

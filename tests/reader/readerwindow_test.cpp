@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QMenu>
@@ -243,6 +244,36 @@ TEST_F(ReaderWindowTest, IntervalAndStickToEdgesAreStoredAndApplied) {
 
     item("magnetic")->trigger(); // unticked again
     EXPECT_TRUE(test::readFile(store.storePath()).contains("magnetic=\"false\""));
+
+    // A store that cannot be written: the user is told, the choice still applies, the file
+    // is left alone.
+    ASSERT_TRUE(test::writeFile(store.storePath(), "<root"));
+    item("rTimeItems8")->trigger();
+    EXPECT_EQ(reader.refreshTimer().interval(), 7200000);
+    EXPECT_EQ(markedIntervals(), QStringList({"rTimeItems8"}));
+    ASSERT_FALSE(prompter.messages.empty());
+    EXPECT_TRUE(
+        prompter.messages.back().text.contains(QDir::toNativeSeparators(store.storePath())));
+    EXPECT_EQ(test::readFile(store.storePath()), "<root");
+}
+
+TEST_F(ReaderWindowTest, ExitWhileAQuestionIsOpenDoesNotHang) {
+    writeStore(false, "60000", "/missing");
+    struct ExitingPrompter : Prompter {
+        ReaderWindow* reader = nullptr;
+        MessageAnswer prompt(const Message&) override {
+            reader->exitReader(); // chosen from the tray while the box is open
+            return MessageAnswer::Ok;
+        }
+    } exiting;
+    ReaderOptions options;
+    options.probeAddress = server.url("/probe");
+    ReaderWindow reader(store, fetcher, exiting, options);
+    exiting.reader = &reader;
+    QSignalSpy exited(&reader, &ReaderWindow::exited);
+    reader.start();
+    ASSERT_TRUE(waitUntil([&] { return exited.count() == 1; }));
+    EXPECT_FALSE(reader.isRefreshing());
 }
 
 TEST_F(ReaderWindowTest, AFailedFeedOffersTheErrorLogFromTheWorkerAndOkOpensIt) {
