@@ -57,16 +57,6 @@ private:
     QStringList m_schemes;
 };
 
-inline QByteArray rssFeed(const QString& title, int items) {
-    QString xml = "<rss><channel><title>" + title + "</title><link>http://example.com/</link>";
-    for (int i = 1; i <= items; ++i)
-        xml += QStringLiteral("<item><title>%1 item %2</title><link>http://example.com/%2</link>"
-                              "<description>text %2</description></item>")
-                   .arg(title)
-                   .arg(i);
-    return (xml + "</channel></rss>").toUtf8();
-}
-
 // A store at the current version with the given settings and feed elements.
 inline QByteArray storeText(const QString& feeds, bool startMinimised = false,
                             const QString& refresh = QStringLiteral("60000"),

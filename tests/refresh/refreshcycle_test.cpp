@@ -30,16 +30,6 @@ using test::LoopbackServer;
 using test::RecordingPort;
 using test::Response;
 
-QByteArray rss(const QString& title, int items) {
-    QString xml = "<rss><channel><title>" + title + "</title>";
-    for (int i = 1; i <= items; ++i)
-        xml += QStringLiteral("<item><title>%1 item %2</title><link>http://e/%2</link>"
-                              "<description>d%2</description></item>")
-                   .arg(title)
-                   .arg(i);
-    return (xml + "</channel></rss>").toUtf8();
-}
-
 const char* kCurrentRoot =
     "<root "
     "heading='font-family:arial;font-size:12;color:#000000;font-weight:bold;font-style:normal;'"
@@ -204,9 +194,9 @@ TEST_F(RefreshCycleTest, UnreadableStoreIsNeverOverwrittenAndToldOncePerRun) {
 }
 
 TEST_F(RefreshCycleTest, FullRunRendersFeedsLogsFailuresAndReportsProgressInSlotOrder) {
-    server.setRoute("/a", served(rss("Alpha", 3)));
+    server.setRoute("/a", served(test::rssFeed("Alpha", 3)));
     server.setRoute("/bad", served("<rss><channel>"));
-    server.setRoute("/c", served(rss("Gamma", 1), 150));
+    server.setRoute("/c", served(test::rssFeed("Gamma", 1), 150));
     writeStore(feedEntry("/a", "") + feedEntry("/missing") +
                QStringLiteral("<feed url='%1' num='10' headers='false' disabled='true'/>")
                    .arg(server.url("/c")) +
@@ -230,8 +220,10 @@ TEST_F(RefreshCycleTest, FullRunRendersFeedsLogsFailuresAndReportsProgressInSlot
 
     QString expected;
     QString ignored;
-    appendFeedMarkup(XmlDocument::parse(rss("Alpha", 3)), 10, false, true, &expected, &ignored);
-    appendFeedMarkup(XmlDocument::parse(rss("Gamma", 1)), 10, false, false, &expected, &ignored);
+    appendFeedMarkup(XmlDocument::parse(test::rssFeed("Alpha", 3)), 10, false, true, &expected,
+                     &ignored);
+    appendFeedMarkup(XmlDocument::parse(test::rssFeed("Gamma", 1)), 10, false, false, &expected,
+                     &ignored);
     EXPECT_EQ(page(), pageSkeleton(defaultStyleBlock(), expected));
     EXPECT_EQ(server.requestCount("/c"), 1) << "the disabled entry is not fetched";
 
@@ -260,15 +252,15 @@ TEST_F(RefreshCycleTest, FullRunRendersFeedsLogsFailuresAndReportsProgressInSlot
     EXPECT_EQ(port.callsOf("open"), QStringList{store.errorLogPath()});
 
     // Fixed feeds: no offer at all.
-    server.setRoute("/missing", served(rss("Beta", 1)));
-    server.setRoute("/bad", served(rss("Delta", 1)));
+    server.setRoute("/missing", served(test::rssFeed("Beta", 1)));
+    server.setRoute("/bad", served(test::rssFeed("Delta", 1)));
     port = RecordingPort();
     cycle.refreshFeeds();
     EXPECT_TRUE(port.prompts.empty());
 }
 
 TEST_F(RefreshCycleTest, OfflineOrAnEmptyProbeAnswerFetchesAndWritesNothing) {
-    server.setRoute("/a", served(rss("Alpha", 1)));
+    server.setRoute("/a", served(test::rssFeed("Alpha", 1)));
     writeStore(feedEntry("/a"));
     ASSERT_TRUE(writeFile(store.pagePath(), "previous page"));
     RefreshCycle cycle(store, fetcher, port, offlineProbe());
@@ -299,20 +291,20 @@ TEST_F(RefreshCycleTest, StoreWithoutFeedsWritesTheNoFeedsPageWithoutLoadingTitl
 }
 
 TEST_F(RefreshCycleTest, UnreadableEntryValuesTakeDefaultsAndNeverStopTheCycle) {
-    server.setRoute("/a", served(rss("Alpha", 12)));
+    server.setRoute("/a", served(test::rssFeed("Alpha", 12)));
     writeStore(QStringLiteral("<feed url='%1' num='lots' headers='maybe' disabled='perhaps'/>"
                               "<feed num='3'/>")
                    .arg(server.url("/a")));
     RefreshCycle cycle(store, fetcher, port, onlineProbe());
     EXPECT_EQ(cycle.refreshFeeds(), CycleEnd::PageWritten);
     EXPECT_EQ(page().count("target='_blank'"), 10) << "num falls back to 10";
-    EXPECT_TRUE(page().contains("<p>d1</p>")) << "headers falls back to false";
+    EXPECT_TRUE(page().contains("<p>text 1</p>")) << "headers falls back to false";
     const QString log = QString::fromUtf8(readFile(store.errorLogPath()));
     EXPECT_EQ(log.count("\r\n"), 2) << "the entry without url is logged as a bad feed";
 }
 
 TEST_F(RefreshCycleTest, PageThatCannotBeWrittenIsToldAndTheRunEnds) {
-    server.setRoute("/a", served(rss("Alpha", 1)));
+    server.setRoute("/a", served(test::rssFeed("Alpha", 1)));
     writeStore(feedEntry("/a"));
     ASSERT_TRUE(QDir().mkpath(store.pagePath())); // a folder where the page should go
     RefreshCycle cycle(store, fetcher, port, onlineProbe());
@@ -323,7 +315,7 @@ TEST_F(RefreshCycleTest, PageThatCannotBeWrittenIsToldAndTheRunEnds) {
 }
 
 TEST_F(RefreshCycleTest, CancelledCycleWritesNoPage) {
-    server.setRoute("/slow", served(rss("Slow", 1), 3000));
+    server.setRoute("/slow", served(test::rssFeed("Slow", 1), 3000));
     writeStore(feedEntry("/slow"));
     RefreshCycle cycle(store, fetcher, port, onlineProbe());
     std::thread canceller([&] {

@@ -29,4 +29,15 @@ inline Response served(const QByteArray& body, int delayMs = 0) {
     return response;
 }
 
+// An RSS 2.0 feed titled title with items "<title> item N" linking to example.com/N.
+inline QByteArray rssFeed(const QString& title, int items) {
+    QString xml = "<rss><channel><title>" + title + "</title><link>http://example.com/</link>";
+    for (int i = 1; i <= items; ++i)
+        xml += QStringLiteral("<item><title>%1 item %2</title><link>http://example.com/%2</link>"
+                              "<description>text %2</description></item>")
+                   .arg(title)
+                   .arg(i);
+    return (xml + "</channel></rss>").toUtf8();
+}
+
 } // namespace quorvel::test
