@@ -384,6 +384,14 @@ private:
         result.ok = true;
         result.httpStatus = status;
         result.body = std::move(transfer.body);
+        const char* contentType = nullptr;
+        if (curl_easy_getinfo(transfer.easy, CURLINFO_CONTENT_TYPE, &contentType) == CURLE_OK &&
+            contentType != nullptr)
+            result.charset = charsetOfContentType(QByteArray(contentType));
+        const char* finalUrl = nullptr;
+        if (curl_easy_getinfo(transfer.easy, CURLINFO_EFFECTIVE_URL, &finalUrl) == CURLE_OK &&
+            finalUrl != nullptr)
+            result.finalUrl = QString::fromUtf8(finalUrl);
         return result;
     }
 

@@ -26,7 +26,13 @@ struct FetchResult {
     QByteArray body;
     QString error;      // why it failed, for people; empty when ok
     long httpStatus = 0; // 0 for local files and transport failures
+    QByteArray charset;  // the charset parameter of the answer's Content-Type; empty if none
+    QString finalUrl;    // the address the document came from, after redirects; empty for files
 };
+
+// The charset parameter of a Content-Type value ("text/xml; charset=ISO-8859-1" gives
+// "ISO-8859-1"), unquoted; empty when there is none.
+QByteArray charsetOfContentType(const QByteArray& contentType);
 
 // The results of one start(): result i belongs to url i.
 class FetchBatch {

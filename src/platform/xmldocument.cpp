@@ -106,34 +106,41 @@ bool repairUtf8(const QByteArray& in, QByteArray* out) {
     return true;
 }
 
-// True when the document is to be read as UTF-8: no UTF-16/UCS-4 signature and either no
-// encoding declaration or one that names UTF-8.
-bool isUtf8Document(const QByteArray& bytes) {
+// What the document says of its own encoding: "signature" for a UTF-16 or UCS-4 byte
+// order mark or first characters, the name in its XML declaration, or empty when it says
+// nothing (a UTF-8 byte order mark counts as naming UTF-8).
+QByteArray statedEncoding(const QByteArray& bytes) {
     const auto* b = reinterpret_cast<const unsigned char*>(bytes.constData());
     const qsizetype n = bytes.size();
     if (n >= 2 && ((b[0] == 0xFE && b[1] == 0xFF) || (b[0] == 0xFF && b[1] == 0xFE)))
-        return false;
+        return "signature";
     if (n >= 4 && ((b[0] == 0 && b[1] == 0x3C) || (b[0] == 0x3C && b[1] == 0) ||
                    (b[0] == 0 && b[1] == 0 && b[2] == 0) ||
                    (b[0] == 0x4C && b[1] == 0x6F && b[2] == 0xA7 && b[3] == 0x94)))
-        return false;
-    qsizetype start = (n >= 3 && b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF) ? 3 : 0;
+        return "signature";
+    const bool utf8Mark = n >= 3 && b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF;
+    const qsizetype start = utf8Mark ? 3 : 0;
+    const QByteArray fallback = utf8Mark ? QByteArray("utf-8") : QByteArray();
     if (!bytes.mid(start, 5).startsWith("<?xml"))
-        return true;
+        return fallback;
     const qsizetype close = bytes.indexOf("?>", start);
     const QByteArray decl = bytes.mid(start, close < 0 ? 200 : close - start);
     const qsizetype at = decl.indexOf("encoding");
     if (at < 0)
-        return true;
+        return fallback;
     qsizetype i = at + 8;
     while (i < decl.size() && (decl[i] == ' ' || decl[i] == '\t' || decl[i] == '\r' ||
                                decl[i] == '\n' || decl[i] == '='))
         ++i;
     if (i >= decl.size() || (decl[i] != '"' && decl[i] != '\''))
-        return true;
+        return fallback;
     const qsizetype endQuote = decl.indexOf(decl[i], i + 1);
-    const QByteArray name =
-        decl.mid(i + 1, endQuote < 0 ? -1 : endQuote - i - 1).trimmed().toLower();
+    const QByteArray name = decl.mid(i + 1, endQuote < 0 ? -1 : endQuote - i - 1).trimmed();
+    return name.isEmpty() ? fallback : name;
+}
+
+bool namesUtf8(const QByteArray& encoding) {
+    const QByteArray name = encoding.toLower();
     return name == "utf-8" || name == "utf8";
 }
 
@@ -971,25 +978,34 @@ XmlDocument& XmlDocument::operator=(XmlDocument&& other) noexcept {
     return *this;
 }
 
-XmlDocument XmlDocument::parse(const QByteArray& bytes, QString* error) {
+XmlDocument XmlDocument::parse(const QByteArray& bytes, QString* error,
+                               const QByteArray& httpCharset) {
     initLibxml();
+    // The document's own statement of its encoding wins; the server's charset applies only
+    // to a document that states none, and only when libxml2 knows it.
+    const QByteArray stated = statedEncoding(bytes);
+    xmlCharEncodingHandlerPtr serverEncoding = nullptr;
+    if (stated.isEmpty() && !httpCharset.isEmpty() && !namesUtf8(httpCharset))
+        serverEncoding = xmlFindCharEncodingHandler(httpCharset.constData());
+    const bool utf8 = serverEncoding == nullptr && (stated.isEmpty() || namesUtf8(stated));
     QByteArray repaired;
-    const QByteArray& input =
-        isUtf8Document(bytes) && repairUtf8(bytes, &repaired) ? repaired : bytes;
-    if (input.size() > INT_MAX) {
-        if (error)
-            *error = QStringLiteral("the document is too large");
-        return XmlDocument();
-    }
-
-    xmlParserCtxtPtr ctxt = xmlCreateMemoryParserCtxt(input.constData(), int(input.size()));
+    const QByteArray& input = utf8 && repairUtf8(bytes, &repaired) ? repaired : bytes;
+    xmlParserCtxtPtr ctxt = input.size() > INT_MAX ? nullptr
+                            : xmlCreateMemoryParserCtxt(input.constData(), int(input.size()));
     if (ctxt == nullptr) {
-        if (error)
+        if (serverEncoding != nullptr)
+            xmlCharEncCloseFunc(serverEncoding);
+        if (input.size() > INT_MAX) {
+            if (error)
+                *error = QStringLiteral("the document is too large");
+        } else if (error)
             *error = input.isEmpty() ? QStringLiteral("the document is empty")
                                      : QStringLiteral("out of memory");
         return XmlDocument();
     }
     xmlCtxtUseOptions(ctxt, XML_PARSE_NONET);
+    if (serverEncoding != nullptr)
+        xmlSwitchToEncoding(ctxt, serverEncoding);
     ParseState state;
     ThreadErrorRedirect redirect(&state);
     ctxt->_private = &state;

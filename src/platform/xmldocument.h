@@ -86,7 +86,8 @@ public:
     // entity expansion; HTML named entities (&nbsp;) become their characters; invalid UTF-8
     // in a UTF-8 document becomes U+FFFD. Returns a null document on any well-formedness
     // error, with the parser's reason (message and line) in *error.
-    static XmlDocument parse(const QByteArray& bytes, QString* error = nullptr);
+    static XmlDocument parse(const QByteArray& bytes, QString* error = nullptr,
+                             const QByteArray& httpCharset = QByteArray());
     // Reads the file and parses it as above; a missing or unreadable file is an error too.
     // Every error text of this function starts with the file's path.
     static XmlDocument fromFile(const QString& path, QString* error = nullptr);

@@ -2,7 +2,7 @@
 
 #include <unordered_set>
 
-#include "platform/htmlsanitizer.h"
+#include "refresh/htmlsanitizer.h"
 #include "platform/xmldocument.h"
 #include "store/storeaccess.h"
 
@@ -15,11 +15,12 @@ QString childText(const XmlNode& parent, const QString& name, const QString& fal
 }
 
 // A feed URL placed in a single-quoted attribute.
-QString urlAttribute(const QString& url) {
-    return escapeAttribute(safeUrl(url));
+QString urlAttribute(const QString& url, const QUrl& base) {
+    return escapeAttribute(safeUrl(url, base));
 }
 
 struct ItemWriter {
+    const QUrl& base;
     int articleLimit;
     bool headingsOnly;
     bool isFirstSlot;
@@ -33,18 +34,18 @@ struct ItemWriter {
         const QString link = childText(item, QStringLiteral("link"), QStringLiteral("#"));
         const QString date = childText(item, QStringLiteral("pubDate"), QString());
         page->append(QLatin1String("<a href='"));
-        page->append(urlAttribute(link));
+        page->append(urlAttribute(link, base));
         page->append(QLatin1String("' target='_blank'>"));
-        page->append(sanitizeHtml(title));
+        page->append(sanitizeHtml(title, base));
         page->append(QLatin1String("</a><br /><span class='bDate'>"));
-        page->append(sanitizeHtml(date));
+        page->append(sanitizeHtml(date, base));
         if (headingsOnly) {
             page->append(QLatin1String("</span><br />"));
         } else {
             const QString description =
                 childText(item, QStringLiteral("description"), QStringLiteral("No Description"));
             page->append(QLatin1String("</span><p>"));
-            page->append(sanitizeHtml(description));
+            page->append(sanitizeHtml(description, base));
             page->append(QLatin1String("</p><br /><br />"));
         }
         if (isFirstSlot && counter == 1)
@@ -63,7 +64,8 @@ QString fixedPage(const QString& styleBlock, const QLatin1String& message) {
 } // namespace
 
 void appendFeedMarkup(const XmlDocument& feed, int articleLimit, bool headingsOnly,
-                      bool isFirstSlot, QString* pageText, QString* firstItemTitle) {
+                      bool isFirstSlot, QString* pageText, QString* firstItemTitle,
+                      const QUrl& feedAddress) {
     QString channelTitle = QStringLiteral("No Title");
     QString buildDate = QStringLiteral("No Date");
     for (const XmlNode& channel : queryNodes(feed, QStringLiteral("//channel"))) {
@@ -81,13 +83,13 @@ void appendFeedMarkup(const XmlDocument& feed, int articleLimit, bool headingsOn
     page.append(QLatin1String("<a name='"));
     page.append(escapeAttribute(channelTitle));
     page.append(QLatin1String("'></a>"));
-    const QString safeTitle = sanitizeHtml(channelTitle);
-    const QString safeDate = sanitizeHtml(buildDate);
+    const QString safeTitle = sanitizeHtml(channelTitle, feedAddress);
+    const QString safeDate = sanitizeHtml(buildDate, feedAddress);
     if (!headingsOnly && !imageUrl.isEmpty()) {
         page.append(QLatin1String("<a href='"));
-        page.append(urlAttribute(imageLink));
+        page.append(urlAttribute(imageLink, feedAddress));
         page.append(QLatin1String("'><img border='0' src='"));
-        page.append(urlAttribute(imageUrl));
+        page.append(urlAttribute(imageUrl, feedAddress));
         page.append(QLatin1String("'></a><br />"));
         page.append(safeTitle);
         page.append(QLatin1String("<br />"));
@@ -100,7 +102,7 @@ void appendFeedMarkup(const XmlDocument& feed, int articleLimit, bool headingsOn
     page.append(safeDate);
     page.append(QLatin1String("</span><br /><br />"));
 
-    ItemWriter writer{articleLimit, headingsOnly, isFirstSlot, pageText, firstItemTitle};
+    ItemWriter writer{feedAddress, articleLimit, headingsOnly, isFirstSlot, pageText, firstItemTitle};
     // Items below a channel come first; then items anywhere else (RSS 1.0 keeps them beside
     // the channel). An item already listed is not listed twice.
     std::unordered_set<const void*> listed;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QUrl>
 
 namespace quorvel {
 
@@ -9,10 +10,11 @@ class XmlDocument;
 // Appends one fetched feed to the page text: anchor, heading (linked image or plain),
 // at most articleLimit items (at least one when any is below a channel) in full or
 // headings-only form, then "<hr>". Feed texts are sanitised; texts inside attribute
-// values are escaped. When isFirstSlot and an item is listed, *firstItemTitle receives
-// the first item's title.
+// values are escaped; relative URLs in them are resolved against feedAddress. When
+// isFirstSlot and an item is listed, *firstItemTitle receives the first item's title.
 void appendFeedMarkup(const XmlDocument& feed, int articleLimit, bool headingsOnly,
-                      bool isFirstSlot, QString* pageText, QString* firstItemTitle);
+                      bool isFirstSlot, QString* pageText, QString* firstItemTitle,
+                      const QUrl& feedAddress = QUrl());
 
 // "<html><body>" + style block + feed markup + "</body></html>".
 QString pageSkeleton(const QString& styleBlock, const QString& pageText);

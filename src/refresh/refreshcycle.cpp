@@ -167,19 +167,21 @@ CycleEnd RefreshCycle::refreshFeeds() {
         const FeedSlot& slot = entries[i];
         if (!slot.disabled) {
             XmlDocument feed;
+            QUrl feedAddress;
             if (requestOf[i] >= 0) {
                 const FetchResult result = batch->take(static_cast<std::size_t>(requestOf[i]));
                 if (m_cancelled)
                     return CycleEnd::Cancelled;
                 if (result.ok)
-                    feed = XmlDocument::parse(result.body);
+                    feed = XmlDocument::parse(result.body, nullptr, result.charset);
+                feedAddress = QUrl(result.finalUrl.isEmpty() ? slot.url : result.finalUrl);
             }
             if (feed.isNull()) {
                 if (logBadFeed(m_store, static_cast<int>(i)))
                     m_errorFlag = true;
             } else {
                 appendFeedMarkup(feed, slot.articleLimit, slot.headingsOnly, i == 0, &pageText,
-                                 &m_firstItemTitle);
+                                 &m_firstItemTitle, feedAddress);
             }
         }
         const QString position = QString::number(i + 1);

@@ -25,7 +25,7 @@ XmlDocument loadXmlDocument(const QString& source, Fetcher* fetcher, QString* er
                 *error = result.error;
             return XmlDocument();
         }
-        return XmlDocument::parse(result.body, error);
+        return XmlDocument::parse(result.body, error, result.charset);
     }
     if (source.startsWith(QLatin1String("file://"), Qt::CaseInsensitive))
         return XmlDocument::fromFile(QUrl(source).toLocalFile(), error);

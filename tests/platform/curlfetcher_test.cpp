@@ -45,7 +45,10 @@ TEST(CurlFetcher, fetchesPlainAndGzipBodiesNamingItselfHonestly) {
     ASSERT_TRUE(plain.ok) << plain.error.toStdString();
     EXPECT_EQ(plain.body, "<rss version=\"2.0\"/>");
     EXPECT_EQ(plain.httpStatus, 200);
+    EXPECT_EQ(plain.charset, "utf-8");
     EXPECT_EQ(fetcher.fetch(server.url("/packed.xml")).body, text);
+    EXPECT_EQ(charsetOfContentType("text/xml;Charset=\"ISO-8859-1\" ; q=1"), "ISO-8859-1");
+    EXPECT_EQ(charsetOfContentType("application/rss+xml"), "");
     EXPECT_EQ(server.requests().value(0).header("User-Agent"), CurlFetcher::userAgent());
     EXPECT_TRUE(CurlFetcher::userAgent().startsWith("QuorvelRSSReader/" QUORVEL_VERSION_TEXT " "));
 }
@@ -66,7 +69,9 @@ TEST(CurlFetcher, followsFiveRedirectsAcrossHostsButNotASixthNorToOtherSchemes) 
     first.setRoute("/to-ftp", redirectTo("ftp://127.0.0.1/feed.xml"));
     CurlFetcher fetcher;
 
-    EXPECT_EQ(fetcher.fetch(first.url("/r1")).body, "arrived");
+    const FetchResult redirected = fetcher.fetch(first.url("/r1"));
+    EXPECT_EQ(redirected.body, "arrived");
+    EXPECT_EQ(redirected.finalUrl, second.url("/end")) << "relative URLs resolve against it";
     const FetchResult sixHops = fetcher.fetch(first.url("/r0"));
     EXPECT_FALSE(sixHops.ok);
     EXPECT_TRUE(sixHops.error.contains(first.url("/r0"))) << sixHops.error.toStdString();

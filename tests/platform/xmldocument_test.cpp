@@ -105,6 +105,19 @@ TEST(XmlDocument, BadUtf8BecomesReplacementCharactersAndLegacyEncodingsDecode) {
     EXPECT_EQ(firstText(load("invalid-utf8-undeclared.xml"), "//t"), "caf" + fffd);
     EXPECT_EQ(firstText(load("latin1.xml"), "//t"), "café crème");
     EXPECT_EQ(firstText(load("windows-1252.xml"), "//t"), "“quoted” € 5");
+
+    // The server's charset reads a document that states none; a declaration or a byte-order
+    // mark wins over it, and a charset nobody knows changes nothing.
+    const QByteArray latin1 = "<t>caf\xE9</t>";
+    EXPECT_EQ(firstText(XmlDocument::parse(latin1, nullptr, "ISO-8859-1"), "//t"), "café");
+    EXPECT_EQ(firstText(XmlDocument::parse(latin1, nullptr, "x-unknown"), "//t"), "caf" + fffd);
+    EXPECT_EQ(firstText(XmlDocument::parse("<?xml version='1.0' encoding='utf-8'?><t>caf\xC3\xA9</t>",
+                                           nullptr, "ISO-8859-1"),
+                        "//t"),
+              "café");
+    EXPECT_EQ(firstText(XmlDocument::parse("\xEF\xBB\xBF<t>caf\xC3\xA9</t>", nullptr, "windows-1252"),
+                        "//t"),
+              "café");
 }
 
 TEST(XmlDocument, TextIsTrimmedAndAMissingAttributeDiffersFromAnEmptyOne) {

@@ -12,12 +12,13 @@ struct Rendered {
     QString firstTitle = QStringLiteral("earlier");
 };
 
-Rendered render(const char* xml, int limit, bool headingsOnly, bool firstSlot = true) {
+Rendered render(const char* xml, int limit, bool headingsOnly, bool firstSlot = true,
+                const QUrl& feedAddress = QUrl()) {
     QString error;
     XmlDocument doc = XmlDocument::parse(QByteArray(xml), &error);
     EXPECT_FALSE(doc.isNull()) << error.toStdString();
     Rendered r;
-    appendFeedMarkup(doc, limit, headingsOnly, firstSlot, &r.page, &r.firstTitle);
+    appendFeedMarkup(doc, limit, headingsOnly, firstSlot, &r.page, &r.firstTitle, feedAddress);
     return r;
 }
 
@@ -132,6 +133,18 @@ TEST(PageMarkup, FeedTextsCannotBreakOutOfTheirPlace) {
     EXPECT_FALSE(r.page.contains("onclick"));
     EXPECT_FALSE(r.page.contains("script"));
     EXPECT_TRUE(r.page.contains("Hi"));
+
+    // Relative addresses are the feed's own: they resolve against where it was fetched.
+    const Rendered relative = render(
+        "<rss><channel><title>R</title><image><url>logo.png</url><link>/</link></image>"
+        "<item><title>i</title><link>posts/1</link><description>&lt;img src='p.png'&gt;"
+        "</description></item><item><title>j</title></item></channel></rss>",
+        10, false, true, QUrl("https://r.example/feed/rss.xml"));
+    for (const char* url : {"<a href='https://r.example/'><img border='0' "
+                            "src='https://r.example/feed/logo.png'>",
+                            "<a href='https://r.example/feed/posts/1'",
+                            "<img src=\"https://r.example/feed/p.png\">", "<a href='#'"})
+        EXPECT_TRUE(relative.page.contains(QString::fromUtf8(url))) << url;
 }
 
 TEST(PageMarkup, FixedPagesAndSkeleton) {

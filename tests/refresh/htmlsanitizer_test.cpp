@@ -1,4 +1,4 @@
-#include "platform/htmlsanitizer.h"
+#include "refresh/htmlsanitizer.h"
 
 #include <gtest/gtest.h>
 
@@ -33,15 +33,20 @@ TEST(SanitizeHtml, KeepsTextAndFormattingEscapedAndDecoded) {
     EXPECT_EQ(escapeAttribute("a&b<c>d\"e'f").toStdString(), "a&amp;b&lt;c&gt;d&quot;e&#39;f");
 }
 
-TEST(SanitizeHtml, RemovesActiveContentWithItsInsides) {
+TEST(SanitizeHtml, RemovesCodeWithItsInsidesAndFramesAndFormsAroundTheirText) {
     expectCleaned(
         {{"a<script>alert('x')</script>b", "ab"},
          {"a<SCRIPT>alert(1)</SCRIPT>b", "ab"},
          {"a<style>body{display:none}</style>b", "ab"},
-         {"a<iframe src=\"http://evil/\">inner</iframe>b", "ab"},
-         {"<object data=\"x\"><embed src=\"y\"></object>ok", "ok"},
-         {"<form action=\"/\"><input name=\"q\"><button>Go</button></form>after", "after"},
-         {"<svg><circle/></svg><title>t</title><meta charset=\"x\">x", "x"},
+         {"<template><b>t</b></template><noscript>n</noscript><applet>a</applet>x", "x"},
+         {"a<iframe src=\"http://evil/\">inner</iframe>b", "ainnerb"},
+         {"<object data=\"x\"><embed src=\"y\">fallback</object>ok", "fallbackok"},
+         {"<form action=\"/\"><input name=\"q\"><button>Go</button><textarea>T</textarea>"
+          "<select><option>O</option></select></form>after",
+          "GoTOafter"},
+         {"<svg><circle/></svg><title>t</title><meta http-equiv=\"refresh\" content=\"0\">"
+          "<link rel=\"stylesheet\" href=\"x\"><base href=\"http://evil/\">x",
+          "x"},
          {"<p onclick=\"steal()\" style=\"color:red\" class=\"c\" id=\"i\">x</p>", "<p>x</p>"},
          {"<img src=\"a.png\" onerror=\"x()\" OnLoad=\"y()\" alt=\"A\">",
           "<img src=\"a.png\" alt=\"A\">"}});
@@ -56,7 +61,10 @@ TEST(SanitizeHtml, DropsLinksOfOtherSchemesButKeepsWebMailAndRelativeOnes) {
                    {"<a href=\" JAVASCRIPT:alert(1)\">x</a>", "<a>x</a>"},
                    {"<a href=\"java&#9;script:alert(1)\">x</a>", "<a>x</a>"},
                    {"<a href=\"jav&#x61;script:alert(1)\">x</a>", "<a>x</a>"},
-                   {"<img src=\"data:image/png;base64,AAAA\">", "<img>"},
+                   {"<img src=\"data:image/png;base64,AAAA\">",
+                    "<img src=\"data:image/png;base64,AAAA\">"},
+                   {"<a href=\"data:image/png;base64,AAAA\">x</a>", "<a>x</a>"},
+                   {"<img src=\"data:text/html,<script>x</script>\">", "<img>"},
                    {"<a href=\"mailto:a@b.c\">m</a>", "<a href=\"mailto:a@b.c\">m</a>"},
                    {"<a href=\"/relative/path\">r</a>", "<a href=\"/relative/path\">r</a>"}});
     for (const char* url : {"http://e.com/", "HTTPS://e.com/x?y#z", "mailto:a@b.c", "page.html",
@@ -65,6 +73,31 @@ TEST(SanitizeHtml, DropsLinksOfOtherSchemesButKeepsWebMailAndRelativeOnes) {
     for (const char* url : {"javascript:alert(1)", "java\nscript:x", "\x01javascript:x",
                             "vbscript:x", "file:///etc/passwd", "ftp://x/", "C:\\x"})
         EXPECT_EQ(safeUrl(QString::fromUtf8(url)), QStringLiteral("#")) << url;
+}
+
+TEST(SanitizeHtml, ResolvesRelativeUrlsAgainstTheFeedAndCleansEachSrcsetCandidate) {
+    const QUrl feed("http://news.example.com/feeds/main.xml");
+    auto cleanAt = [&](const char* html) {
+        return sanitizeHtml(QString::fromUtf8(html), feed).toStdString();
+    };
+    EXPECT_EQ(cleanAt("<img src=\"pic/a.png\"><a href=\"/story?id=1\">s</a><a href=\"#top\">t</a>"),
+              "<img src=\"http://news.example.com/feeds/pic/a.png\">"
+              "<a href=\"http://news.example.com/story?id=1\">s</a><a href=\"#top\">t</a>");
+    EXPECT_EQ(cleanAt("<img src=\"//cdn.example.net/x.png\">"),
+              "<img src=\"http://cdn.example.net/x.png\">");
+    EXPECT_EQ(cleanAt("<picture><source srcset=\"a.webp 1x, javascript:x 2x,"
+                      "data:image/gif;base64,R0 3x\" type=\"image/webp\" onerror=\"x()\">"
+                      "<img src=\"a.png\" srcset=\"file:///etc/x 1x\"></picture>"
+                      "<time datetime=\"2024-01-01\">New year</time>"),
+              "<picture><source srcset=\"http://news.example.com/feeds/a.webp 1x, "
+              "data:image/gif;base64,R0 3x\" type=\"image/webp\">"
+              "<img src=\"http://news.example.com/feeds/a.png\"></picture>"
+              "<time datetime=\"2024-01-01\">New year</time>");
+    // A feed read from a file gives no base: relative URLs stay as they are.
+    EXPECT_EQ(sanitizeHtml("<img src=\"a.png\">", QUrl::fromLocalFile("/tmp/f.xml")).toStdString(),
+              "<img src=\"a.png\">");
+    EXPECT_EQ(safeUrl("item/2", feed).toStdString(), "http://news.example.com/feeds/item/2");
+    EXPECT_EQ(safeUrl("#", feed).toStdString(), "#");
 }
 
 TEST(SanitizeHtml, IsIdempotentAndItsFastPathWritesWhatTheParserWrites) {

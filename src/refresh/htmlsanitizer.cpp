@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,6 +13,9 @@
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 
+#include <QStringList>
+#include <QUrl>
+
 namespace quorvel {
 
 namespace {
@@ -19,21 +23,23 @@ namespace {
 enum class Treatment { Keep, Drop, Unwrap };
 
 constexpr std::string_view keptElements[] = {
-    "a",      "abbr",       "b",      "big",  "blockquote", "br",    "caption", "center",
-    "cite",   "code",       "dd",     "del",  "dfn",        "div",   "dl",      "dt",
-    "em",     "figcaption", "figure", "font", "h1",         "h2",    "h3",      "h4",
-    "h5",     "h6",         "hr",     "i",    "img",        "ins",   "kbd",     "li",
-    "ol",     "p",          "pre",    "q",    "s",          "samp",  "small",   "span",
-    "strike", "strong",     "sub",    "sup",  "table",      "tbody", "td",      "tfoot",
-    "th",     "thead",      "tr",     "tt",   "u",          "ul",    "var",
+    "a",      "abbr",   "b",     "big",  "blockquote", "br",         "caption", "center",
+    "cite",   "code",   "dd",    "del",  "dfn",        "div",        "dl",      "dt",
+    "em",     "figcaption",      "figure",             "font",       "h1",      "h2",
+    "h3",     "h4",     "h5",    "h6",   "hr",         "i",          "img",     "ins",
+    "kbd",    "li",     "ol",    "p",    "picture",    "pre",        "q",       "s",
+    "samp",   "small",  "source",        "span",       "strike",     "strong",  "sub",
+    "sup",    "table",  "tbody", "td",   "tfoot",      "th",         "thead",   "time",
+    "tr",     "tt",     "u",     "ul",   "var",
 };
 
-// Elements dropped together with everything inside them.
+// Elements dropped together with everything inside them: what they hold is code, not text
+// (head and title only arrive when a feed embeds a whole document).
 constexpr std::string_view droppedElements[] = {
-    "applet", "base",   "button", "embed", "form",     "frame",    "frameset", "head",
-    "iframe", "input",  "link",   "math",  "meta",     "noscript", "object",   "option",
-    "script", "select", "style",  "svg",   "template", "textarea", "title",
+    "applet", "head", "math", "noscript", "script", "style", "svg", "template", "title",
 };
+// Every other element (iframe, object, embed, form and its controls, meta, link, base and
+// unknown ones) loses its tags and keeps its text.
 
 // HTML's void elements: they never hold anything, whatever the parser makes of them
 // (libxml2's HTML 4 tables do not know embed, source, track or wbr as empty).
@@ -41,10 +47,10 @@ constexpr std::string_view voidElements[] = {"area", "base",  "br",     "col",  
                                              "hr",   "img",   "input",  "keygen", "link",
                                              "meta", "param", "source", "track",  "wbr"};
 
-// Attributes kept on every kept element; URL attributes pass safeUrl as well.
+// Attributes kept on every kept element; URL attributes pass cleanUrl as well.
 constexpr std::string_view keptAttributes[] = {
-    "align", "alt",  "border",  "cite", "colspan", "dir",   "height",
-    "href",  "lang", "rowspan", "src",  "title",   "width",
+    "align", "alt",  "border",  "cite",   "colspan", "dir",   "height",
+    "href",  "lang", "rowspan", "src",    "srcset",  "title", "width",
 };
 
 template <std::size_t N> bool contains(const std::string_view (&list)[N], std::string_view name) {
@@ -67,6 +73,12 @@ bool isAttributeKept(std::string_view element, std::string_view attribute) {
         return true;
     if ((element == "ol" || element == "ul" || element == "li") &&
         (attribute == "type" || attribute == "start"))
+        return true;
+    if (element == "source" && (attribute == "type" || attribute == "media" || attribute == "sizes"))
+        return true;
+    if (element == "img" && attribute == "sizes")
+        return true;
+    if (element == "time" && attribute == "datetime")
         return true;
     return element == "font" &&
            (attribute == "color" || attribute == "face" || attribute == "size");
@@ -100,7 +112,13 @@ void appendEscaped(std::string* out, const char* text, std::size_t length, bool 
     }
 }
 
-bool isSafeUrlText(const QString& url) {
+char lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+}
+
+enum class UrlKind { Relative, Web, Mail, ImageData, Other };
+
+UrlKind urlKind(const QString& url) {
     // Browsers ignore white space and control characters inside a scheme
     // ("java\tscript:"), so they are removed before the scheme is read.
     QString cleaned;
@@ -110,21 +128,135 @@ bool isSafeUrlText(const QString& url) {
             cleaned += c;
     const qsizetype colon = cleaned.indexOf(u':');
     if (colon <= 0)
-        return true;
+        return UrlKind::Relative;
     const QStringView scheme = QStringView(cleaned).left(colon);
     // A ':' after '/', '?' or '#' belongs to a path, query or fragment.
     for (QChar c : scheme)
         if (c == u'/' || c == u'?' || c == u'#')
-            return true;
+            return UrlKind::Relative;
     // Text before ':' that is no scheme makes the browser read the URL as relative.
     if (!scheme[0].isLetter() || scheme[0].unicode() > 0x7F)
-        return true;
+        return UrlKind::Relative;
     for (QChar c : scheme)
         if (c.unicode() > 0x7F || !(c.isLetterOrNumber() || c == u'+' || c == u'-' || c == u'.'))
-            return true;
-    return scheme.compare(u"http", Qt::CaseInsensitive) == 0 ||
-           scheme.compare(u"https", Qt::CaseInsensitive) == 0 ||
-           scheme.compare(u"mailto", Qt::CaseInsensitive) == 0;
+            return UrlKind::Relative;
+    if (scheme.compare(u"http", Qt::CaseInsensitive) == 0 ||
+        scheme.compare(u"https", Qt::CaseInsensitive) == 0)
+        return UrlKind::Web;
+    if (scheme.compare(u"mailto", Qt::CaseInsensitive) == 0)
+        return UrlKind::Mail;
+    if (scheme.compare(u"data", Qt::CaseInsensitive) == 0 &&
+        QStringView(cleaned).mid(colon + 1).startsWith(u"image/", Qt::CaseInsensitive))
+        return UrlKind::ImageData;
+    return UrlKind::Other;
+}
+
+// The address a fragment's relative URLs are resolved against; only a web address serves
+// (a feed read from a file leaves them relative, and the view reaches no local file).
+struct UrlBase {
+    QUrl url;
+    bool usable = false;
+    explicit UrlBase(const QUrl& base)
+        : url(base), usable(base.isValid() && urlKind(base.toString()) == UrlKind::Web) {}
+};
+
+// The value to write for a URL, or nothing when the URL must go: web and mail URLs stay,
+// image data only where an image is loaded, relative ones are resolved; every other scheme
+// (javascript:, file:, data:text/html...) is dropped.
+std::optional<QString> cleanUrl(const QString& url, bool imageContext, const UrlBase& base) {
+    switch (urlKind(url)) {
+    case UrlKind::Web:
+    case UrlKind::Mail:
+        return url;
+    case UrlKind::ImageData:
+        return imageContext ? std::optional<QString>(url) : std::nullopt;
+    case UrlKind::Other:
+        return std::nullopt;
+    case UrlKind::Relative:
+        break;
+    }
+    // An in-page anchor ("#", "#top") points into the page the text is shown in.
+    const QString trimmed = url.trimmed();
+    if (!base.usable || trimmed.isEmpty() || trimmed.startsWith(u'#'))
+        return url;
+    const QUrl resolved = base.url.resolved(QUrl(trimmed));
+    if (!resolved.isValid())
+        return std::nullopt;
+    QString text = resolved.toString(QUrl::FullyEncoded);
+    if (urlKind(text) != UrlKind::Web)
+        return std::nullopt;
+    return text;
+}
+
+// A srcset's candidates ("url [descriptor], ...") with every URL cleaned; candidates whose
+// URL must go are left out. Nothing when none is left.
+std::optional<QString> cleanSrcset(const QString& srcset, const UrlBase& base) {
+    QStringList candidates;
+    const qsizetype n = srcset.size();
+    qsizetype i = 0;
+    while (i < n) {
+        while (i < n && (srcset[i].isSpace() || srcset[i] == u','))
+            ++i;
+        const qsizetype urlStart = i;
+        while (i < n && !srcset[i].isSpace())
+            ++i;
+        QString url = srcset.mid(urlStart, i - urlStart);
+        QString descriptor;
+        if (url.endsWith(u',')) {
+            while (url.endsWith(u','))
+                url.chop(1);
+        } else {
+            const qsizetype descriptorStart = i;
+            while (i < n && srcset[i] != u',')
+                ++i;
+            descriptor = srcset.mid(descriptorStart, i - descriptorStart).trimmed();
+        }
+        if (url.isEmpty())
+            continue;
+        if (const auto clean = cleanUrl(url, true, base))
+            candidates << (descriptor.isEmpty() ? *clean : *clean + u' ' + descriptor);
+    }
+    if (candidates.isEmpty())
+        return std::nullopt;
+    return candidates.join(QLatin1String(", "));
+}
+
+bool startsWithWebScheme(std::string_view value) {
+    auto startsWith = [value](std::string_view prefix) {
+        if (value.size() < prefix.size())
+            return false;
+        for (std::size_t i = 0; i < prefix.size(); ++i)
+            if (lower(value[i]) != prefix[i])
+                return false;
+        return true;
+    };
+    return startsWith("http://") || startsWith("https://");
+}
+
+// Appends ` name="value"` when the element keeps the attribute and its value is clean.
+void appendAttribute(std::string* out, std::string_view element, std::string_view name,
+                     std::string_view value, const UrlBase& base) {
+    if (!isAttributeKept(element, name))
+        return;
+    const bool isUrl = isUrlAttribute(name);
+    const bool isSrcset = name == "srcset";
+    std::string cleaned;
+    // Absolute web URLs, by far the most common, need no further look.
+    if ((isUrl || isSrcset) && !(isUrl && startsWithWebScheme(value))) {
+        const QString text = QString::fromUtf8(value.data(), qsizetype(value.size()));
+        const bool imageContext = name == "src" && (element == "img" || element == "source");
+        const std::optional<QString> clean =
+            isSrcset ? cleanSrcset(text, base) : cleanUrl(text, imageContext, base);
+        if (!clean)
+            return;
+        cleaned = clean->toStdString();
+        value = cleaned;
+    }
+    out->push_back(' ');
+    out->append(name);
+    out->append("=\"");
+    appendEscaped(out, value.data(), value.size(), true);
+    out->push_back('"');
 }
 
 // Elements that a <p> cannot hold: the HTML parser closes the paragraph before them.
@@ -138,10 +270,6 @@ bool isNameChar(char c) {
            c == '_' || c == ':';
 }
 
-char lower(char c) {
-    return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
-}
-
 bool isSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
@@ -151,7 +279,7 @@ bool isSpace(char c) {
 // what the parser-based path writes for such input; anything else (comments, entities,
 // dropped or unknown elements, nesting the parser would repair) answers false and the
 // parser handles it.
-bool sanitizeSimple(const std::string& in, std::string* out) {
+bool sanitizeSimple(const std::string& in, std::string* out, const UrlBase& base) {
     std::vector<std::string> open;
     std::string name;
     std::string attributeName;
@@ -247,16 +375,7 @@ bool sanitizeSimple(const std::string& in, std::string* out) {
                 value.find('\n') != std::string_view::npos)
                 return false;
             i = end + 1;
-            if (!isAttributeKept(name, attributeName))
-                continue;
-            if (isUrlAttribute(attributeName) &&
-                !isSafeUrlText(QString::fromUtf8(value.data(), qsizetype(value.size()))))
-                continue;
-            out->push_back(' ');
-            out->append(attributeName);
-            out->append("=\"");
-            appendEscaped(out, value.data(), value.size(), true);
-            out->push_back('"');
+            appendAttribute(out, name, attributeName, value, base);
         }
         out->push_back('>');
         if (!isVoid)
@@ -273,6 +392,9 @@ struct Writer {
         std::string name;
         Treatment treatment;
     };
+    explicit Writer(const UrlBase* urlBase) : base(urlBase) {}
+
+    const UrlBase* base;
     std::string out;
     std::vector<Open> open;
     int droppedDepth = 0; // open elements inside (and including) a dropped one
@@ -308,23 +430,9 @@ struct Writer {
         out.push_back('<');
         out.append(name);
         for (const xmlChar** a = atts; a != nullptr && a[0] != nullptr; a += 2)
-            attribute(name, reinterpret_cast<const char*>(a[0]),
-                      reinterpret_cast<const char*>(a[1]));
+            appendAttribute(&out, name, reinterpret_cast<const char*>(a[0]),
+                            a[1] ? reinterpret_cast<const char*>(a[1]) : "", *base);
         out.push_back('>');
-    }
-
-    void attribute(std::string_view element, std::string_view name, const char* value) {
-        if (!isAttributeKept(element, name))
-            return;
-        if (value == nullptr)
-            value = "";
-        if (isUrlAttribute(name) && !isSafeUrlText(QString::fromUtf8(value)))
-            return;
-        out.push_back(' ');
-        out.append(name);
-        out.append("=\"");
-        appendEscaped(&out, value, std::strlen(value), true);
-        out.push_back('"');
     }
 
     // Closes the innermost open element of that name and everything opened inside it; an
@@ -416,9 +524,9 @@ struct HtmlParser {
 
 // One parse and serialisation; *unwrapped tells whether an unknown element's tags were
 // removed, which can change how the result parses again.
-std::string sanitizeOnce(const std::string& fragment, bool* unwrapped) {
+std::string sanitizeOnce(const std::string& fragment, const UrlBase& base, bool* unwrapped) {
     thread_local HtmlParser parser;
-    Writer writer;
+    Writer writer{&base};
     writer.out.reserve(fragment.size() + 16);
     currentWriter = &writer;
     parser.parse("\xEF\xBB\xBF<html><body>" + fragment);
@@ -430,22 +538,23 @@ std::string sanitizeOnce(const std::string& fragment, bool* unwrapped) {
 
 } // namespace
 
-QString sanitizeHtml(const QString& fragment) {
+QString sanitizeHtml(const QString& fragment, const QUrl& baseUrl) {
     if (!fragment.contains(u'<') && !fragment.contains(u'&'))
         return fragment;
+    const UrlBase base(baseUrl);
     std::string text = fragment.toStdString();
     if (text.size() > std::size_t(INT_MAX / 2))
         return QString();
     std::string simple;
-    if (sanitizeSimple(text, &simple))
+    if (sanitizeSimple(text, &simple, base))
         return QString::fromStdString(simple);
     bool unwrapped = false;
-    std::string result = sanitizeOnce(text, &unwrapped);
+    std::string result = sanitizeOnce(text, base, &unwrapped);
     // Removing an unknown element's tags can join what the parser had kept apart (a <div>
     // inside a <p> through an unknown element): parse again until the text is stable, so
     // that sanitising a sanitised text changes nothing.
     for (int round = 0; unwrapped && round < 4; ++round) {
-        std::string again = sanitizeOnce(result, &unwrapped);
+        std::string again = sanitizeOnce(result, base, &unwrapped);
         if (again == result)
             break;
         result = std::move(again);
@@ -453,9 +562,9 @@ QString sanitizeHtml(const QString& fragment) {
     return QString::fromStdString(result);
 }
 
-QString sanitizeHtmlWithParser(const QString& fragment) {
+QString sanitizeHtmlWithParser(const QString& fragment, const QUrl& baseUrl) {
     bool unwrapped = false;
-    return QString::fromStdString(sanitizeOnce(fragment.toStdString(), &unwrapped));
+    return QString::fromStdString(sanitizeOnce(fragment.toStdString(), UrlBase(baseUrl), &unwrapped));
 }
 
 QString escapeAttribute(const QString& text) {
@@ -485,8 +594,8 @@ QString escapeAttribute(const QString& text) {
     return out;
 }
 
-QString safeUrl(const QString& url) {
-    return isSafeUrlText(url) ? url : QStringLiteral("#");
+QString safeUrl(const QString& url, const QUrl& baseUrl) {
+    return cleanUrl(url, false, UrlBase(baseUrl)).value_or(QStringLiteral("#"));
 }
 
 } // namespace quorvel
