@@ -2,6 +2,7 @@
 
 #include <QDesktopServices>
 #include <QWebEngineSettings>
+#include <QWebEngineUrlRequestInterceptor>
 
 namespace quorvel {
 
@@ -27,14 +28,27 @@ private:
     FeedPage* m_owner;
 };
 
+// Blocks every request the page may not make; see FeedPage::isRequestAllowed.
+class RequestFilter : public QWebEngineUrlRequestInterceptor {
+public:
+    using QWebEngineUrlRequestInterceptor::QWebEngineUrlRequestInterceptor;
+    void interceptRequest(QWebEngineUrlRequestInfo& info) override {
+        info.block(!FeedPage::isRequestAllowed(info.resourceType(), info.requestUrl()));
+    }
+};
+
 } // namespace
 
 FeedPage::FeedPage(QObject* parent) : QWebEnginePage(parent) {
+    setUrlRequestInterceptor(new RequestFilter(this));
     QWebEngineSettings* s = settings();
     s->setAttribute(QWebEngineSettings::JavascriptEnabled, false);
     s->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
     s->setAttribute(QWebEngineSettings::PluginsEnabled, false);
-    s->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
+    s->setAttribute(QWebEngineSettings::AutoLoadIconsForPage, false);
+    // The page is a local file: without this no web image in it would load. The request
+    // filter lets images through and nothing else.
+    s->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, true);
     s->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
 }
 
@@ -52,6 +66,15 @@ FeedPage::LinkAction FeedPage::linkAction(const QUrl& target, const QUrl& pageUr
         scheme == QLatin1String("mailto"))
         return LinkAction::OpenOnDesktop;
     return LinkAction::Refuse;
+}
+
+bool FeedPage::isRequestAllowed(QWebEngineUrlRequestInfo::ResourceType type, const QUrl& url) {
+    if (type == QWebEngineUrlRequestInfo::ResourceTypeMainFrame)
+        return true;
+    const QString scheme = url.scheme().toLower();
+    return type == QWebEngineUrlRequestInfo::ResourceTypeImage &&
+           (scheme == QLatin1String("http") || scheme == QLatin1String("https") ||
+            scheme == QLatin1String("data"));
 }
 
 bool FeedPage::openOnDesktop(const QUrl& url) {

@@ -4,6 +4,10 @@
 #include <QTest>
 #include <QWebEngineView>
 
+#include <QImage>
+#include <QWebEngineScript>
+
+#include "loopbackserver.h"
 #include "reader/feedpage.h"
 #include "readerfixtures.h"
 
@@ -59,6 +63,49 @@ TEST(FeedViewTest, WebAndMailLinksGoToTheDesktopAnchorsStayAndNothingElseLoadsOr
     clickRow(3);
     EXPECT_TRUE(waitUntil([&] { return page->scrollPosition().y() > 1000; }, 5000));
     EXPECT_EQ(desktop.opened.size(), 3);
+}
+
+TEST(FeedViewTest, HostileMarkupInThePageDoesNothingItAsksButWebImagesLoad) {
+    QTemporaryDir dir;
+    QImage(40, 30, QImage::Format_RGB32).save(dir.filePath("local.png"));
+    test::LoopbackServer server;
+    QFile png(dir.filePath("local.png"));
+    ASSERT_TRUE(png.open(QIODevice::ReadOnly));
+    test::Response image = test::served(png.readAll());
+    image.contentType = "image/png";
+    server.setRoute("/web.png", image);
+    const QString html =
+        "<html><head><title>feeds</title><meta http-equiv='refresh' content='0;url=" +
+        server.url("/refreshed") + "'><link rel='stylesheet' href='" + server.url("/sheet.css") +
+        "'><script src='" + server.url("/code.js") + "'></script></head><body>"
+        "<script>document.title = 'script ran';</script><iframe src='" + server.url("/frame") +
+        "'></iframe><img id='local' src='" + QUrl::fromLocalFile(dir.filePath("local.png")).toString() +
+        "'><img id='web' src='" + server.url("/web.png") + "'><object data='" +
+        server.url("/object") + "'></object></body></html>";
+    const QString path = dir.filePath("feeds.htm");
+    ASSERT_TRUE(test::writeFile(path, html.toUtf8()));
+    QWebEngineView view;
+    auto* page = new FeedPage(&view);
+    view.setPage(page);
+    view.resize(295, 600);
+    view.show();
+    int loaded = 0;
+    QObject::connect(page, &QWebEnginePage::loadFinished, [&](bool ok) { loaded += ok; });
+    page->showFile(path);
+    ASSERT_TRUE(waitUntil([&] { return loaded > 0 && server.requestCount("/web.png") > 0; }));
+    spin(1500);
+
+    EXPECT_EQ(server.totalRequests(), server.requestCount("/web.png"))
+        << "only the web image was asked for";
+    EXPECT_EQ(page->url(), QUrl::fromLocalFile(path));
+    EXPECT_EQ(page->title(), "feeds");
+    // Scripts of the program's own (not the page's) still run: they read what loaded.
+    QVariant widths;
+    page->runJavaScript("[document.getElementById('local').naturalWidth,"
+                        " document.getElementById('web').naturalWidth].join()",
+                        QWebEngineScript::ApplicationWorld, [&](const QVariant& v) { widths = v; });
+    ASSERT_TRUE(waitUntil([&] { return widths.isValid(); }, 5000));
+    EXPECT_EQ(widths.toString(), "0,40") << "the local image stays out, the web one shows";
 }
 
 } // namespace
