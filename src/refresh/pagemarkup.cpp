@@ -14,6 +14,21 @@ QString childText(const XmlNode& parent, const QString& name, const QString& fal
     return nodeTextOr(parent.firstChildElement(name), fallback);
 }
 
+// A channel's or item's title: its plain <title>, else a namespaced one such as <dc:title>,
+// which some feeds carry instead.
+QString titleText(const XmlNode& parent, const QString& fallback) {
+    XmlNode title = parent.firstChildElement(QStringLiteral("title"));
+    if (title.isNull()) {
+        for (const XmlNode& child : parent.childElements()) {
+            if (child.name() == QLatin1String("title")) {
+                title = child;
+                break;
+            }
+        }
+    }
+    return nodeTextOr(title, fallback);
+}
+
 // A feed URL placed in a single-quoted attribute.
 QString urlAttribute(const QString& url, const QUrl& base) {
     return escapeAttribute(safeUrl(url, base));
@@ -30,7 +45,7 @@ struct ItemWriter {
 
     // Appends one item; false once the article limit is reached.
     bool write(const XmlNode& item) {
-        const QString title = childText(item, QStringLiteral("title"), QString());
+        const QString title = titleText(item, QString());
         const QString link = childText(item, QStringLiteral("link"), QStringLiteral("#"));
         const QString date = childText(item, QStringLiteral("pubDate"), QString());
         page->append(QLatin1String("<a href='"));
@@ -69,7 +84,7 @@ void appendFeedMarkup(const XmlDocument& feed, int articleLimit, bool headingsOn
     QString channelTitle = QStringLiteral("No Title");
     QString buildDate = QStringLiteral("No Date");
     for (const XmlNode& channel : queryNodes(feed, QStringLiteral("//channel"))) {
-        channelTitle = childText(channel, QStringLiteral("title"), QStringLiteral("No Title"));
+        channelTitle = titleText(channel, QStringLiteral("No Title"));
         buildDate = childText(channel, QStringLiteral("lastBuildDate"), QStringLiteral("No Date"));
     }
     QString imageUrl;
