@@ -130,6 +130,15 @@ struct LoopbackServer::Impl {
         return ::poll(&fd, 1, ms) == 0;
     }
 
+    // Waits up to ms; false when the server stops or the client hangs up meanwhile.
+    bool pauseWhileConnected(int fd, int ms) const {
+        pollfd fds[2] = {{fd, POLLRDHUP, 0}, {stopPipe[0], POLLIN, 0}};
+        int ready;
+        while ((ready = ::poll(fds, 2, ms)) < 0 && errno == EINTR) {
+        }
+        return ready == 0;
+    }
+
     static bool sendAll(int fd, const char* data, qsizetype size) {
         for (ssize_t sent = 0; size > 0; data += sent, size -= sent) {
             while ((sent = ::send(fd, data, size_t(size), MSG_NOSIGNAL)) < 0 && errno == EINTR) {
@@ -242,13 +251,23 @@ struct LoopbackServer::Impl {
         // Clients read the status code only; any reason phrase will do.
         QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + " Status\r\n";
         head += "Content-Type: " + response.contentType + "\r\n";
-        head += "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
+        head += response.endless ? QByteArray("Transfer-Encoding: chunked\r\n")
+                                 : "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
         if (response.gzip)
             head += "Content-Encoding: gzip\r\n";
         for (const auto& [name, value] : response.headers)
             head += name + ": " + value + "\r\n";
         head += keepAlive ? "Connection: keep-alive\r\n\r\n" : "Connection: close\r\n\r\n";
 
+        if (response.endless && request.method != "HEAD" && !body.isEmpty()) {
+            if (!sendAll(fd, head.constData(), head.size()))
+                return false;
+            const QByteArray chunk = QByteArray::number(body.size(), 16) + "\r\n" + body + "\r\n";
+            // Ends when a write fails (the client left, or the destructor shut the socket).
+            while (pauseWhileConnected(fd, 0) && sendAll(fd, chunk.constData(), chunk.size())) {
+            }
+            return false;
+        }
         if (request.method == "HEAD" || response.dripBytesPerSecond <= 0) {
             const QByteArray whole = request.method == "HEAD" ? head : head + body;
             scope.release();
@@ -260,7 +279,7 @@ struct LoopbackServer::Impl {
         const qsizetype piece = std::max(1, response.dripBytesPerSecond / 20);
         const int pauseMs = int(qint64(piece) * 1000 / response.dripBytesPerSecond);
         for (qsizetype offset = 0; offset < body.size(); offset += piece) {
-            if (offset > 0 && !sleepUnlessStopped(pauseMs))
+            if (offset > 0 && !pauseWhileConnected(fd, pauseMs))
                 return false;
             const qsizetype size = std::min(piece, body.size() - offset);
             if (offset + size == body.size())

@@ -18,6 +18,7 @@ struct Response {
     int delayMs = 0;            // wait before answering
     bool gzip = false;          // send the body gzip-compressed with Content-Encoding: gzip
     int dripBytesPerSecond = 0; // > 0: send the body this slowly (for time-out tests)
+    bool endless = false;       // send the body over and over, chunked, until the client leaves
 };
 
 // What a client sent: the request line's parts and the headers in arrival order.
