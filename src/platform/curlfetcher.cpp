@@ -161,12 +161,17 @@ public:
             return failure(QStringLiteral("no request %1 in this batch").arg(index));
         std::unique_lock lock(m_mutex);
         Slot& slot = m_slots[index];
+        if (!slot.done && m_waitingFor.exchange(qint64(index)) != qint64(index) && m_multi)
+            curl_multi_wakeup(m_multi); // it may be a request held back by the memory budget
         m_finished.wait(lock, [&] { return slot.done || stopRequested(); });
         if (slot.taken)
             return failure(QStringLiteral("result already taken"));
         slot.taken = true;
         if (!slot.done)
             return failure(QStringLiteral("cancelled"));
+        m_heldBytes -= slot.result.body.size();
+        if (m_multi)
+            curl_multi_wakeup(m_multi); // the memory handed out may let more requests start
         return std::move(slot.result);
     }
 
@@ -213,6 +218,7 @@ private:
 
     void finish(std::size_t index, FetchResult result) {
         std::lock_guard lock(m_mutex);
+        m_heldBytes += result.body.size();
         m_slots[index].result = std::move(result);
         m_slots[index].done = true;
         m_finished.notify_all();
@@ -228,7 +234,7 @@ private:
         }
         startPending();
         QString abortReason = QStringLiteral("cancelled");
-        while (!m_running.empty() && !stopRequested()) {
+        while ((!m_running.empty() || !m_pending.empty()) && !stopRequested()) {
             int stillRunning = 0;
             const CURLMcode code = curl_multi_perform(m_multi, &stillRunning);
             if (code != CURLM_OK) {
@@ -238,10 +244,12 @@ private:
             // Read from disk once the first transfers are under way, so a slow disk does not
             // hold the network back.
             answerLocal();
-            if (collectFinished()) {
-                startPending();
+            collectFinished();
+            if (startPending())
                 continue; // new transfers need a perform before there is anything to poll
-            }
+            if (m_running.empty() && m_pending.empty())
+                break;
+            // Also woken by cancel() and by a take() that frees memory or waits.
             curl_multi_poll(m_multi, nullptr, 0, 1000, nullptr);
         }
         failRunning(abortReason);
@@ -289,19 +297,25 @@ private:
     }
 
     // Starts the earliest pending requests whose host has room, so results arrive roughly
-    // in request order.
-    void startPending() {
+    // in request order; true when it started any. While the bodies held for take() exceed
+    // their budget only the request a take() waits for may start: taking frees memory, so
+    // the batch never stalls.
+    bool startPending() {
+        bool started = false;
         auto it = m_pending.begin();
         while (it != m_pending.end() && int(m_running.size()) < m_limits.maxConcurrent &&
                !stopRequested()) {
             const std::size_t index = *it;
-            if (m_perHost[m_requests[index].hostKey] >= m_limits.maxPerHost) {
+            if ((m_heldBytes.load() >= m_limits.maxHeldBytes && qint64(index) != m_waitingFor) ||
+                m_perHost[m_requests[index].hostKey] >= m_limits.maxPerHost) {
                 ++it;
                 continue;
             }
             it = m_pending.erase(it);
             startTransfer(index);
+            started = true;
         }
+        return started;
     }
 
     void startTransfer(std::size_t index) {
@@ -326,6 +340,8 @@ private:
         curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, m_limits.lowSpeedBytesPerSec);
         curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, m_limits.lowSpeedSeconds);
         curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
+        // An announced length over the cap is refused before the body comes.
+        curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(m_limits.maxBodyBytes));
         curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
         // Removing a transfer whose name lookup still runs would otherwise wait for the
         // resolver thread; with this it is left to finish on its own and cancel stays prompt.
@@ -369,7 +385,7 @@ private:
         const QString& url = m_urls[qsizetype(transfer.index)];
         long status = 0;
         curl_easy_getinfo(transfer.easy, CURLINFO_RESPONSE_CODE, &status);
-        if (transfer.tooLarge)
+        if (transfer.tooLarge || code == CURLE_FILESIZE_EXCEEDED)
             return failure(tooLargeText(m_limits.maxBodyBytes), status);
         if (code != CURLE_OK) {
             const QString reason = QString::fromUtf8(curl_easy_strerror(code));
@@ -429,6 +445,8 @@ private:
     std::vector<Request> m_requests;
     bool m_localAnswered = false;
     std::vector<std::size_t> m_pending;
+    std::atomic<qint64> m_heldBytes{0}; // bodies of finished requests not yet taken
+    std::atomic<qint64> m_waitingFor{-1}; // the request take() waits for, if any
     std::vector<std::unique_ptr<Transfer>> m_running;
     std::map<std::string, int> m_perHost;
     std::thread m_thread;

@@ -19,6 +19,9 @@ struct FetchLimits {
     long lowSpeedBytesPerSec = 100; // abort when slower than this ...
     long lowSpeedSeconds = 15;      // ... for this long
     qint64 maxBodyBytes = 16 * 1024 * 1024; // decoded body cap
+    // Bodies a batch may hold for take() before it starts no request but the next one
+    // the caller needs: a slow early feed cannot make every later body pile up in memory.
+    qint64 maxHeldBytes = 64 * 1024 * 1024;
 };
 
 struct FetchResult {

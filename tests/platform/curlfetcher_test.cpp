@@ -107,6 +107,29 @@ TEST(CurlFetcher, capsTheDecodedBodyFromNetworkAndDisk) {
     }
 }
 
+TEST(CurlFetcher, startsNoMoreWhileBodiesWaitingBehindASlowRequestFillTheirBudget) {
+    FetchLimits limits;
+    limits.maxHeldBytes = 100 * 1024;
+    LoopbackServer server;
+    server.setRoute("/slow", served("first", 2000));
+    server.setRoute("/big", served(QByteArray(60 * 1024, 'x')));
+    CurlFetcher fetcher(limits);
+    QStringList urls{server.url("/slow")};
+    for (int i = 0; i < 8; ++i)
+        urls << server.url(QStringLiteral("/big?%1").arg(i));
+
+    auto batch = fetcher.start(urls);
+    // Six per host start at once; the five big bodies then wait for the slow first one.
+    const auto start = Clock::now();
+    while (server.requestCount("/big") < 5 && secondsSince(start) < 5)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_EQ(server.requestCount("/big"), 5);
+    for (qsizetype i = 0; i < urls.size(); ++i)
+        EXPECT_TRUE(batch->take(std::size_t(i)).ok) << i;
+    EXPECT_EQ(server.requestCount("/big"), 8);
+}
+
 TEST(CurlFetcher, givesUpAtTheTimeLimitsNotWhenTheServerFinishes) {
     FetchLimits limits;
     limits.totalTimeoutMs = 500;
