@@ -118,10 +118,11 @@ QByteArray statedEncoding(const QByteArray& bytes) {
                    (b[0] == 0 && b[1] == 0 && b[2] == 0) ||
                    (b[0] == 0x4C && b[1] == 0x6F && b[2] == 0xA7 && b[3] == 0x94)))
         return "signature";
-    const bool utf8Mark = n >= 3 && b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF;
-    const qsizetype start = utf8Mark ? 3 : 0;
-    const QByteArray fallback = utf8Mark ? QByteArray("utf-8") : QByteArray();
-    if (!bytes.mid(start, 5).startsWith("<?xml"))
+    if (n >= 3 && b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF)
+        return "utf-8"; // a byte-order mark wins over any declaration, as in browsers
+    const qsizetype start = 0;
+    const QByteArray fallback;
+    if (!bytes.startsWith("<?xml"))
         return fallback;
     const qsizetype close = bytes.indexOf("?>", start);
     const QByteArray decl = bytes.mid(start, close < 0 ? 200 : close - start);
@@ -140,8 +141,49 @@ QByteArray statedEncoding(const QByteArray& bytes) {
 }
 
 bool namesUtf8(const QByteArray& encoding) {
-    const QByteArray name = encoding.toLower();
+    const QByteArray name = encoding.trimmed().toLower();
     return name == "utf-8" || name == "utf8";
+}
+
+// The names browsers read as windows-1252: feeds labelled ISO-8859-1 or US-ASCII mostly
+// hold windows-1252 text (curly quotes in 0x80-0x9F), as web pages do.
+bool namesWindows1252(const QByteArray& encoding) {
+    static const char* const labels[] = {
+        "windows-1252", "cp1252",   "x-cp1252", "iso-8859-1", "iso8859-1",       "iso88591",
+        "iso_8859-1",   "iso_8859-1:1987",      "latin1",     "l1",              "cp819",
+        "ibm819",       "csisolatin1",          "iso-ir-100", "us-ascii",        "ascii",
+        "ansi_x3.4-1968"};
+    const QByteArray name = encoding.trimmed().toLower();
+    for (const char* label : labels)
+        if (name == label)
+            return true;
+    return false;
+}
+
+// windows-1252 to UTF-8, byte by byte. Its five unassigned bytes become the C1 controls of
+// the same value, as in browsers, where a converter would reject the whole document.
+QByteArray windows1252ToUtf8(const QByteArray& bytes) {
+    static const char16_t high[32] = {
+        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+        0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+    QByteArray out;
+    out.reserve(bytes.size() + bytes.size() / 8);
+    for (const char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        const char16_t code = b >= 0x80 && b < 0xA0 ? high[b - 0x80] : char16_t(b);
+        if (code < 0x80) {
+            out += char(code);
+        } else if (code < 0x800) {
+            out += char(0xC0 | (code >> 6));
+            out += char(0x80 | (code & 0x3F));
+        } else {
+            out += char(0xE0 | (code >> 12));
+            out += char(0x80 | ((code >> 6) & 0x3F));
+            out += char(0x80 | (code & 0x3F));
+        }
+    }
+    return out;
 }
 
 // ---- HTML named entities --------------------------------------------------------------
@@ -982,14 +1024,24 @@ XmlDocument XmlDocument::parse(const QByteArray& bytes, QString* error,
                                const QByteArray& httpCharset) {
     initLibxml();
     // The document's own statement of its encoding wins; the server's charset applies only
-    // to a document that states none, and only when libxml2 knows it.
+    // to a document that states none, and only when it is known. windows-1252 and the names
+    // read as it are decoded here; other encodings are libxml2's.
     const QByteArray stated = statedEncoding(bytes);
+    const QByteArray& chosen = stated.isEmpty() ? httpCharset : stated;
     xmlCharEncodingHandlerPtr serverEncoding = nullptr;
-    if (stated.isEmpty() && !httpCharset.isEmpty() && !namesUtf8(httpCharset))
+    QByteArray converted;
+    bool ignoreDeclaration = false;
+    if (namesWindows1252(chosen)) {
+        converted = windows1252ToUtf8(bytes);
+        ignoreDeclaration = true;
+    } else if (stated.isEmpty() && !httpCharset.isEmpty() && !namesUtf8(httpCharset)) {
         serverEncoding = xmlFindCharEncodingHandler(httpCharset.constData());
-    const bool utf8 = serverEncoding == nullptr && (stated.isEmpty() || namesUtf8(stated));
-    QByteArray repaired;
-    const QByteArray& input = utf8 && repairUtf8(bytes, &repaired) ? repaired : bytes;
+    }
+    const bool utf8 = !ignoreDeclaration && serverEncoding == nullptr &&
+                      (stated.isEmpty() || namesUtf8(stated));
+    if (utf8)
+        repairUtf8(bytes, &converted);
+    const QByteArray& input = converted.isNull() ? bytes : converted;
     xmlParserCtxtPtr ctxt = input.size() > INT_MAX ? nullptr
                             : xmlCreateMemoryParserCtxt(input.constData(), int(input.size()));
     if (ctxt == nullptr) {
@@ -1003,15 +1055,16 @@ XmlDocument XmlDocument::parse(const QByteArray& bytes, QString* error,
                                      : QStringLiteral("out of memory");
         return XmlDocument();
     }
-    xmlCtxtUseOptions(ctxt, XML_PARSE_NONET);
-    if (serverEncoding != nullptr)
-        xmlSwitchToEncoding(ctxt, serverEncoding);
+    xmlCtxtUseOptions(ctxt, XML_PARSE_NONET | (ignoreDeclaration ? XML_PARSE_IGNORE_ENC : 0));
     ParseState state;
     ThreadErrorRedirect redirect(&state);
     ctxt->_private = &state;
     ctxt->sax->serror = collectError;
     ctxt->sax->getEntity = getEntity;
     ctxt->sax->resolveEntity = refuseExternalEntity;
+    // After the error handlers: a conversion failure is reported through them.
+    if (serverEncoding != nullptr)
+        xmlSwitchToEncoding(ctxt, serverEncoding);
 
     xmlParseDocument(ctxt);
     xmlDocPtr doc = ctxt->myDoc;

@@ -109,7 +109,7 @@ TEST(CurlFetcher, capsTheDecodedBodyFromNetworkAndDisk) {
 
 TEST(CurlFetcher, startsNoMoreWhileBodiesWaitingBehindASlowRequestFillTheirBudget) {
     FetchLimits limits;
-    limits.maxHeldBytes = 100 * 1024;
+    limits.maxHeldBytes = 50 * 1024; // less than one body
     LoopbackServer server;
     server.setRoute("/slow", served("first", 2000));
     server.setRoute("/big", served(QByteArray(60 * 1024, 'x')));

@@ -118,6 +118,21 @@ TEST(XmlDocument, BadUtf8BecomesReplacementCharactersAndLegacyEncodingsDecode) {
     EXPECT_EQ(firstText(XmlDocument::parse("\xEF\xBB\xBF<t>caf\xC3\xA9</t>", nullptr, "windows-1252"),
                         "//t"),
               "café");
+
+    // As in browsers, Latin-1 and ASCII labels read as windows-1252, whose unassigned bytes
+    // are kept as C1 controls instead of failing the whole document.
+    for (const char* declared : {"windows-1252", "ISO-8859-1", "us-ascii"})
+        EXPECT_EQ(firstText(XmlDocument::parse(QByteArray("<?xml version='1.0' encoding='") +
+                                               declared + "'?><t>\x93" "caf\xE9\x94 \x8D</t>"),
+                            "//t"),
+                  QString::fromUtf8("“café” \u008D"))
+            << declared;
+    // A conversion failure is the document's error, not a message on the terminal.
+    testing::internal::CaptureStderr();
+    QString error;
+    EXPECT_TRUE(XmlDocument::parse("<t>\x8E\xFF\xFF</t>", &error, "EUC-JP").isNull());
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_FALSE(error.isEmpty());
 }
 
 TEST(XmlDocument, TextIsTrimmedAndAMissingAttributeDiffersFromAnEmptyOne) {
