@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <initializer_list>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -265,6 +266,30 @@ constexpr std::string_view blockElements[] = {
     "h2",         "h3",     "h4",    "h5",  "h6",    "hr", "li",         "ol",     "p",
     "pre",        "table",  "tbody", "td",  "tfoot", "th", "thead",      "tr",     "ul"};
 
+// Whether the HTML parser takes this start tag inside parent (the innermost open element,
+// empty at the top) as written, without closing or opening anything for it: list items,
+// table parts and definition terms have fixed parents, and a block element sits only at
+// the top or in an element that holds blocks.
+bool nestsAsWritten(std::string_view name, std::string_view parent) {
+    auto parentIs = [parent](std::initializer_list<std::string_view> names) {
+        return std::find(names.begin(), names.end(), parent) != names.end();
+    };
+    if (name == "li")
+        return parentIs({"ul", "ol"});
+    if (name == "dt" || name == "dd")
+        return parentIs({"dl"});
+    if (name == "tr")
+        return parentIs({"table", "thead", "tbody", "tfoot"});
+    if (name == "td" || name == "th")
+        return parentIs({"tr"});
+    if (name == "thead" || name == "tbody" || name == "tfoot" || name == "caption")
+        return parentIs({"table"});
+    if (contains(blockElements, name))
+        return parent.empty() ||
+               parentIs({"div", "blockquote", "center", "td", "th", "li", "dd", "figure"});
+    return true;
+}
+
 bool isNameChar(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
            c == '_' || c == ':';
@@ -283,6 +308,7 @@ bool sanitizeSimple(const std::string& in, std::string* out, const UrlBase& base
     std::vector<std::string> open;
     std::string name;
     std::string attributeName;
+    std::vector<std::string> seenAttributes;
     out->reserve(in.size() + 16);
     const std::size_t n = in.size();
     std::size_t i = 0;
@@ -335,12 +361,15 @@ bool sanitizeSimple(const std::string& in, std::string* out, const UrlBase& base
             out->push_back('>');
             continue;
         }
-        if (contains(blockElements, name) && std::find(open.begin(), open.end(), "p") != open.end())
+        if (!nestsAsWritten(name, open.empty() ? std::string_view() : open.back()) ||
+            (contains(blockElements, name) &&
+             std::find(open.begin(), open.end(), "p") != open.end()))
             return false;
         if (name == "a" && std::find(open.begin(), open.end(), "a") != open.end())
             return false;
         out->push_back('<');
         out->append(name);
+        seenAttributes.clear();
         for (;;) {
             while (i < n && isSpace(in[i]))
                 ++i;
@@ -357,6 +386,11 @@ bool sanitizeSimple(const std::string& in, std::string* out, const UrlBase& base
             attributeName.clear();
             while (i < n && isNameChar(in[i]))
                 attributeName.push_back(lower(in[i++]));
+            // The parser keeps the first of repeated attributes.
+            if (std::find(seenAttributes.begin(), seenAttributes.end(), attributeName) !=
+                seenAttributes.end())
+                return false;
+            seenAttributes.push_back(attributeName);
             while (i < n && isSpace(in[i]))
                 ++i;
             if (attributeName.empty() || i >= n || in[i] != '=')

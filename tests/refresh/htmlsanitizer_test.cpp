@@ -115,7 +115,11 @@ TEST(SanitizeHtml, IsIdempotentAndItsFastPathWritesWhatTheParserWrites) {
           "<P ALIGN='left'>Upper <I>case</I></P><BR/><img src='http://e/i.png' alt=\"a > b\">",
           "text with a > sign and <br> breaks", "<a href='javascript:alert(1)'>x</a>",
           "<p>unclosed <b>bold</p>", "<p><div>x</div></p>", "&nbsp;entity", "<!-- c -->text",
-          "<script>x</script>y", "<unknown>z</unknown>"})
+          "<script>x</script>y", "<unknown>z</unknown>", "<b title=\"a\" title=\"b\">x</b>",
+          "<ul><li>a<li>b</li></li></ul>", "<dl><dt>a<dd>b</dd></dt></dl>",
+          "<table><tr><td>a<td>b</td></td></tr></table>", "<td>a<tr>b</tr></td>",
+          "<b><p>x</p></b>", "<a href=\"x\"><table><tr><td>t</td></tr></table></a>",
+          "<table><tbody><tr><td><ul><li><p>deep</p></li></ul></td></tr></tbody></table>"})
         EXPECT_EQ(sanitizeHtml(html).toStdString(), sanitizeHtmlWithParser(html).toStdString())
             << html;
 }
