@@ -4,6 +4,9 @@
 #                             (without a display: one refresh, then the page's path)
 #   tools/bootstrap.sh test   install what is missing, build, run every test
 #   tools/bootstrap.sh bench  install what is missing, build, run the benchmarks
+#   tools/bootstrap.sh fuzz [seconds]
+#                             install what is missing (clang too), build the fuzzer in
+#                             build-fuzz/, fuzz for that long (600 s by default)
 set -euo pipefail
 mode=${1:-run}
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -14,6 +17,9 @@ packages=(cmake ninja-build g++ pkg-config
           libxml2-dev libcurl4-openssl-dev zlib1g-dev
           libgtest-dev libgmock-dev libbenchmark-dev
           xvfb xauth trayer xdotool x11-utils imagemagick)
+if [ "$mode" = fuzz ]; then
+  packages+=(clang libclang-rt-14-dev)
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -25,8 +31,10 @@ if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}"
 fi
 
-cmake -G Ninja -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j"$(nproc)"
+if [ "$mode" != fuzz ]; then
+  cmake -G Ninja -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build "$build" -j"$(nproc)"
+fi
 
 case "$mode" in
   run)
@@ -45,8 +53,28 @@ case "$mode" in
     "$build/bench/page_bench"
     "$build/bench/refresh_bench" 200 30 100 5
     ;;
+  fuzz)
+    # Crash, timeout and leak inputs land in build-fuzz/ (crash-*, timeout-*, leak-*);
+    # new interesting inputs in build-fuzz/fuzz-corpus/. The shared feed corpora seed it
+    # (libFuzzer reads their subfolders too) and stay where they are.
+    seconds=${2:-600}
+    fuzzbuild=$top/build-fuzz
+    CC=clang CXX=clang++ cmake -G Ninja -S "$top" -B "$fuzzbuild" -DQUORVEL_FUZZ=ON \
+          -DQUORVEL_GUI=OFF -DQUORVEL_BENCH=OFF -DQUORVEL_TESTS=OFF \
+          -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake --build "$fuzzbuild" --target feed_fuzzer -j"$(nproc)"
+    mkdir -p "$fuzzbuild/fuzz-corpus"
+    seeds=()
+    for d in "$top/../shared/corpus/feedparser" "$top/../shared/corpus/feedvalidator"; do
+      if [ -d "$d" ]; then seeds+=("$d"); fi
+    done
+    ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+      "$fuzzbuild/fuzz/feed_fuzzer" -max_total_time="$seconds" -max_len=65536 -timeout=10 \
+        -rss_limit_mb=2048 -dict="$top/fuzz/feed.dict" -artifact_prefix="$fuzzbuild/" \
+        "$fuzzbuild/fuzz-corpus" "${seeds[@]}"
+    ;;
   *)
-    echo "usage: $0 run|test|bench" >&2
+    echo "usage: $0 run|test|bench|fuzz [seconds]" >&2
     exit 64
     ;;
 esac
