@@ -24,7 +24,8 @@ QByteArray feedXml(int feed, int items) {
                "</title><link>http://example.org/s/" + QByteArray::number(i) +
                "</link><pubDate>Sun, 06 Dec 2026 09:00:00 GMT</pubDate><description>"
                "&lt;p&gt;A short summary with &lt;b&gt;bold&lt;/b&gt; text and a &lt;a "
-               "href=\"http://example.org/more\"&gt;link&lt;/a&gt;.&lt;/p&gt;</description></item>";
+               "href=\"http://example.org/more\"&gt;link&lt;/a&gt; and a relative &lt;img "
+               "src=\"img/" + QByteArray::number(i) + ".png\"&gt;.&lt;/p&gt;</description></item>";
     return xml + "</channel></rss>";
 }
 
@@ -43,7 +44,8 @@ void BM_BuildPage(benchmark::State& state) {
         QString pageText;
         QString first;
         for (std::size_t i = 0; i < docs.size(); ++i)
-            appendFeedMarkup(docs[i], 50, i % 3 == 2, i == 0, &pageText, &first);
+            appendFeedMarkup(docs[i], 50, i % 3 == 2, i == 0, &pageText, &first,
+                             QUrl(QStringLiteral("http://example.org/feeds/%1.xml").arg(i)));
         const QString page = pageSkeleton(buildStyleBlock(settings), pageText);
         benchmark::DoNotOptimize(page.size());
     }

@@ -157,8 +157,11 @@ UrlKind urlKind(const QString& url) {
 struct UrlBase {
     QUrl url;
     bool usable = false;
-    explicit UrlBase(const QUrl& base)
-        : url(base), usable(base.isValid() && urlKind(base.toString()) == UrlKind::Web) {}
+    explicit UrlBase(const QUrl& base) : url(base) {
+        const QString scheme = base.scheme();
+        usable = base.isValid() && (scheme.compare(u"http", Qt::CaseInsensitive) == 0 ||
+                                    scheme.compare(u"https", Qt::CaseInsensitive) == 0);
+    }
 };
 
 // The value to write for a URL, or nothing when the URL must go: web and mail URLs stay,
