@@ -119,37 +119,56 @@ char lower(char c) {
 
 enum class UrlKind { Relative, Web, Mail, ImageData, Other };
 
-UrlKind urlKind(const QString& url) {
+bool isIgnoredInScheme(char16_t c) {
+    return c <= 0x20 || c == 0x7F;
+}
+
+UrlKind urlKind(QStringView url) {
     // Browsers ignore white space and control characters inside a scheme
-    // ("java\tscript:"), so they are removed before the scheme is read.
-    QString cleaned;
-    cleaned.reserve(url.size());
-    for (QChar c : url)
-        if (c.unicode() > 0x20 && c.unicode() != 0x7F)
-            cleaned += c;
-    const qsizetype colon = cleaned.indexOf(u':');
-    if (colon <= 0)
-        return UrlKind::Relative;
-    const QStringView scheme = QStringView(cleaned).left(colon);
-    // A ':' after '/', '?' or '#' belongs to a path, query or fragment.
-    for (QChar c : scheme)
-        if (c == u'/' || c == u'?' || c == u'#')
+    // ("java\tscript:"), so they are skipped while the scheme is read.
+    char scheme[8];
+    int length = 0;
+    qsizetype i = 0;
+    for (;; ++i) {
+        if (i == url.size())
+            return UrlKind::Relative; // no ':' at all
+        const char16_t c = url[i].unicode();
+        if (isIgnoredInScheme(c))
+            continue;
+        if (c == ':')
+            break;
+        // Text before ':' that is no scheme makes the browser read the URL as relative, and
+        // a ':' after '/', '?' or '#' belongs to a path, query or fragment.
+        const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+        const bool digitOrMark = (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
+        if (!letter && (length == 0 || !digitOrMark))
             return UrlKind::Relative;
-    // Text before ':' that is no scheme makes the browser read the URL as relative.
-    if (!scheme[0].isLetter() || scheme[0].unicode() > 0x7F)
+        if (length < int(sizeof scheme))
+            scheme[length] = char(c | 0x20);
+        ++length;
+    }
+    if (length == 0)
         return UrlKind::Relative;
-    for (QChar c : scheme)
-        if (c.unicode() > 0x7F || !(c.isLetterOrNumber() || c == u'+' || c == u'-' || c == u'.'))
-            return UrlKind::Relative;
-    if (scheme.compare(u"http", Qt::CaseInsensitive) == 0 ||
-        scheme.compare(u"https", Qt::CaseInsensitive) == 0)
+    const std::string_view name(scheme, std::size_t(std::min(length, int(sizeof scheme))));
+    if (length > int(sizeof scheme))
+        return UrlKind::Other;
+    if (name == "http" || name == "https")
         return UrlKind::Web;
-    if (scheme.compare(u"mailto", Qt::CaseInsensitive) == 0)
+    if (name == "mailto")
         return UrlKind::Mail;
-    if (scheme.compare(u"data", Qt::CaseInsensitive) == 0 &&
-        QStringView(cleaned).mid(colon + 1).startsWith(u"image/", Qt::CaseInsensitive))
-        return UrlKind::ImageData;
-    return UrlKind::Other;
+    if (name != "data")
+        return UrlKind::Other;
+    constexpr std::string_view image = "image/";
+    std::size_t matched = 0;
+    for (++i; i < url.size() && matched < image.size(); ++i) {
+        const char16_t c = url[i].unicode();
+        if (isIgnoredInScheme(c))
+            continue;
+        if (c >= 0x80 || char(c < 'A' || c > 'Z' ? c : c | 0x20) != image[matched])
+            return UrlKind::Other;
+        ++matched;
+    }
+    return matched == image.size() ? UrlKind::ImageData : UrlKind::Other;
 }
 
 // The address a fragment's relative URLs are resolved against; only a web address serves
@@ -163,6 +182,52 @@ struct UrlBase {
                                     scheme.compare(u"https", Qt::CaseInsensitive) == 0);
     }
 };
+
+// A plain relative path ("img/a.png", "/posts/1"): unreserved characters and '/' only, no
+// dot segments and no authority, so joining it to the base's text is what resolving does.
+bool isPlainRelativePath(const QString& url) {
+    if (url.startsWith(QLatin1String("//")) || url.startsWith(QLatin1String("./")) ||
+        url.startsWith(QLatin1String("../")) || url == u'.' || url == QLatin1String("..") ||
+        url.contains(QLatin1String("/./")) || url.contains(QLatin1String("/../")) ||
+        url.endsWith(QLatin1String("/.")) || url.endsWith(QLatin1String("/..")))
+        return false;
+    for (QChar c : url) {
+        const char16_t u = c.unicode();
+        if (!((u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') ||
+              u == '-' || u == '.' || u == '_' || u == '~' || u == '/'))
+            return false;
+    }
+    return true;
+}
+
+// Resolves a relative URL against a web base; nothing when the result is no web URL. Feeds
+// hold many relative paths under one address, so the base's origin and folder are kept per
+// thread and plain paths are joined to them; anything else goes through QUrl.
+std::optional<QString> resolveAgainst(const UrlBase& base, const QString& relative) {
+    struct Prefixes {
+        QUrl base;
+        QString origin; // "http://host:port"
+        QString folder; // the base up to and including the last '/' of its path
+    };
+    thread_local Prefixes cached;
+    if (isPlainRelativePath(relative)) {
+        if (cached.base != base.url) {
+            cached.base = base.url;
+            const QString whole =
+                base.url.toString(QUrl::FullyEncoded | QUrl::RemoveQuery | QUrl::RemoveFragment);
+            cached.origin = base.url.toString(QUrl::FullyEncoded | QUrl::RemovePath |
+                                              QUrl::RemoveQuery | QUrl::RemoveFragment);
+            cached.folder = base.url.path().isEmpty() ? cached.origin + u'/'
+                                                      : whole.left(whole.lastIndexOf(u'/') + 1);
+        }
+        return relative.startsWith(u'/') ? cached.origin + relative : cached.folder + relative;
+    }
+    const QUrl resolved = base.url.resolved(QUrl(relative));
+    QString text = resolved.isValid() ? resolved.toString(QUrl::FullyEncoded) : QString();
+    if (urlKind(text) != UrlKind::Web)
+        return std::nullopt;
+    return text;
+}
 
 // The value to write for a URL, or nothing when the URL must go: web and mail URLs stay,
 // image data only where an image is loaded, relative ones are resolved; every other scheme
@@ -183,13 +248,7 @@ std::optional<QString> cleanUrl(const QString& url, bool imageContext, const Url
     const QString trimmed = url.trimmed();
     if (!base.usable || trimmed.isEmpty() || trimmed.startsWith(u'#'))
         return url;
-    const QUrl resolved = base.url.resolved(QUrl(trimmed));
-    if (!resolved.isValid())
-        return std::nullopt;
-    QString text = resolved.toString(QUrl::FullyEncoded);
-    if (urlKind(text) != UrlKind::Web)
-        return std::nullopt;
-    return text;
+    return resolveAgainst(base, trimmed);
 }
 
 // A srcset's candidates ("url [descriptor], ...") with every URL cleaned; candidates whose

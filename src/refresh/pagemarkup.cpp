@@ -138,7 +138,13 @@ void appendFeedMarkup(const XmlDocument& feed, int articleLimit, bool headingsOn
 }
 
 QString pageSkeleton(const QString& styleBlock, const QString& pageText) {
-    return QLatin1String("<html><body>") + styleBlock + pageText + QLatin1String("</body></html>");
+    // One allocation and one copy of the (often megabytes long) page text.
+    const QLatin1String head("<html><body>");
+    const QLatin1String tail("</body></html>");
+    QString page;
+    page.reserve(head.size() + styleBlock.size() + pageText.size() + tail.size());
+    page.append(head).append(styleBlock).append(pageText).append(tail);
+    return page;
 }
 
 QString noOfflinePage(const QString& styleBlock) {
