@@ -120,24 +120,21 @@ QByteArray statedEncoding(const QByteArray& bytes) {
         return "signature";
     if (n >= 3 && b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF)
         return "utf-8"; // a byte-order mark wins over any declaration, as in browsers
-    const qsizetype start = 0;
-    const QByteArray fallback;
     if (!bytes.startsWith("<?xml"))
-        return fallback;
-    const qsizetype close = bytes.indexOf("?>", start);
-    const QByteArray decl = bytes.mid(start, close < 0 ? 200 : close - start);
+        return QByteArray();
+    const qsizetype close = bytes.indexOf("?>");
+    const QByteArray decl = bytes.left(close < 0 ? 200 : close);
     const qsizetype at = decl.indexOf("encoding");
     if (at < 0)
-        return fallback;
+        return QByteArray();
     qsizetype i = at + 8;
     while (i < decl.size() && (decl[i] == ' ' || decl[i] == '\t' || decl[i] == '\r' ||
                                decl[i] == '\n' || decl[i] == '='))
         ++i;
     if (i >= decl.size() || (decl[i] != '"' && decl[i] != '\''))
-        return fallback;
+        return QByteArray();
     const qsizetype endQuote = decl.indexOf(decl[i], i + 1);
-    const QByteArray name = decl.mid(i + 1, endQuote < 0 ? -1 : endQuote - i - 1).trimmed();
-    return name.isEmpty() ? fallback : name;
+    return decl.mid(i + 1, endQuote < 0 ? -1 : endQuote - i - 1).trimmed();
 }
 
 bool namesUtf8(const QByteArray& encoding) {
@@ -167,23 +164,12 @@ QByteArray windows1252ToUtf8(const QByteArray& bytes) {
         0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
         0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
         0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-    QByteArray out;
-    out.reserve(bytes.size() + bytes.size() / 8);
-    for (const char c : bytes) {
-        const auto b = static_cast<unsigned char>(c);
-        const char16_t code = b >= 0x80 && b < 0xA0 ? high[b - 0x80] : char16_t(b);
-        if (code < 0x80) {
-            out += char(code);
-        } else if (code < 0x800) {
-            out += char(0xC0 | (code >> 6));
-            out += char(0x80 | (code & 0x3F));
-        } else {
-            out += char(0xE0 | (code >> 12));
-            out += char(0x80 | ((code >> 6) & 0x3F));
-            out += char(0x80 | (code & 0x3F));
-        }
+    QString text(bytes.size(), Qt::Uninitialized);
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const auto b = static_cast<unsigned char>(bytes[i]);
+        text[i] = QChar(b >= 0x80 && b < 0xA0 ? high[b - 0x80] : char16_t(b));
     }
-    return out;
+    return text.toUtf8();
 }
 
 // ---- HTML named entities --------------------------------------------------------------
