@@ -12,7 +12,6 @@
 #include "platform/curlfetcher.h"
 #include "platform/xmldocument.h"
 #include "recordingport.h"
-#include "refresh/connectivity.h"
 #include "refresh/cyclegate.h"
 #include "refresh/pagemarkup.h"
 #include "refresh/refreshcycle.h"
@@ -22,24 +21,7 @@
 namespace quorvel {
 namespace {
 
-using test::readFile;
-using test::served;
-using test::writeFile;
-
-using test::LoopbackServer;
-using test::RecordingPort;
-using test::Response;
-
-const char* kCurrentRoot =
-    "<root "
-    "heading='font-family:arial;font-size:12;color:#000000;font-weight:bold;font-style:normal;'"
-    " body='font-family:arial;font-size:11;color:#000000;font-weight:normal;font-style:normal;"
-    "background-color:#FFFFFF'"
-    " link='font-family:arial;font-size:11;color:#0000FF;font-weight:bold;font-style:normal;'"
-    " hover='color:#FF0000;font-weight:bold;font-style:normal;'"
-    " visited='color:#FF0000;font-weight:bold;font-style:normal;'"
-    " bDate='font-family:arial;font-size:11;color:#000000;font-weight:normal;font-style:italic'"
-    " magnetic='false' refresh='60000' min='%1' trans='255' quorvelVersion='1_6_0_0'>";
+using namespace test;
 
 class RefreshCycleTest : public ::testing::Test {
 protected:
@@ -51,23 +33,32 @@ protected:
     QString onlineProbe() const { return server.url("/probe"); }
     QString offlineProbe() const { return QStringLiteral("http://127.0.0.1:1/"); }
 
+    // A current store with these feed entries.
     void writeStore(const QString& feeds, bool minimised = false) {
         ASSERT_TRUE(writeFile(store.storePath(),
-                              (QString::fromLatin1(kCurrentRoot).arg(minimised ? "true" : "false") +
-                               feeds + "</root>")
+                              ("<root heading='h' body='b' link='l' hover='v' visited='v' "
+                               "bDate='d' magnetic='false' refresh='60000' min='" +
+                               QString(minimised ? "true" : "false") +
+                               "' trans='255' quorvelVersion='1_6_0_0'>" + feeds + "</root>")
                                   .toUtf8()));
     }
-    QString feedEntry(const QString& path, const QString& extra = QString()) const {
-        return QStringLiteral("<feed url='%1' num='10' headers='false' disabled='false' %2/>")
-            .arg(server.url(path), extra);
+    QString feedEntry(const QString& path, const char* disabled = "false") const {
+        return QStringLiteral("<feed url='%1' num='10' headers='false' disabled='%2'/>")
+            .arg(server.url(path), disabled);
     }
-    XmlNode storeRoot() {
-        storeDocument = XmlDocument::fromFile(store.storePath());
-        return storeDocument.documentElement();
-    }
-    QString rootAttr(const char* name) {
+    // The values of these attributes of the store's root (or of each feed entry), joined
+    // with ' ' (and the entries with '|').
+    QString attrs(const QStringList& names, bool ofFeeds = false) const {
         const XmlDocument doc = XmlDocument::fromFile(store.storePath());
-        return doc.documentElement().getAttribute(name).value_or("<missing>");
+        const XmlNode root = doc.documentElement();
+        QStringList nodes;
+        for (const XmlNode& node : ofFeeds ? root.childElements("feed") : std::vector{root}) {
+            QStringList values;
+            for (const QString& name : names)
+                values << node.getAttribute(name).value_or("<missing>");
+            nodes << values.join(' ');
+        }
+        return nodes.join('|');
     }
     QString page() const {
         const QByteArray bytes = readFile(store.pagePath());
@@ -80,72 +71,44 @@ protected:
     LoopbackServer server;
     CurlFetcher fetcher;
     RecordingPort port;
-    XmlDocument storeDocument;
 };
 
-TEST_F(RefreshCycleTest, FirstStartWritesACompleteDefaultStore) {
+TEST_F(RefreshCycleTest, FirstStartOfflineWritesACompleteDefaultStoreAndTheOfflinePage) {
     RefreshCycle cycle(store, fetcher, port, offlineProbe());
     EXPECT_EQ(cycle.refreshFeeds(), CycleEnd::Offline);
 
-    XmlNode root = storeRoot();
-    EXPECT_EQ(root.getAttribute("heading"),
-              defaultStyleBlock().section(".heading{", 1).section("}", 0, 0));
-    EXPECT_EQ(rootAttr("body"), "font-family:arial;font-size:11;color:#000000;font-weight:normal;"
-                                "font-style:normal;background-color:#FFFFFF");
-    EXPECT_EQ(rootAttr("hover"), rootAttr("visited"));
-    EXPECT_EQ(rootAttr("magnetic"), "false");
-    EXPECT_EQ(rootAttr("refresh"), "60000");
-    EXPECT_EQ(rootAttr("min"), "false");
-    EXPECT_EQ(rootAttr("trans"), "255");
-    EXPECT_EQ(rootAttr("quorvelVersion"), "1_6_0_0");
-    const auto feeds = root.childElements("feed");
-    ASSERT_EQ(feeds.size(), 2u);
-    EXPECT_EQ(feeds[0].getAttribute("headers"), "false");
-    EXPECT_EQ(feeds[1].getAttribute("headers"), "true");
-    for (const XmlNode& feed : feeds) {
-        EXPECT_EQ(feed.getAttribute("num"), "10");
-        EXPECT_EQ(feed.getAttribute("disabled"), "false");
-    }
-    // Offline at first start: the no-offline page is written and shown, nothing else.
+    EXPECT_EQ(cycle.settings().styleBlock, defaultStyleBlock());
+    EXPECT_EQ(attrs({"magnetic", "refresh", "min", "trans", "quorvelVersion"}),
+              "false 60000 false 255 1_6_0_0");
+    EXPECT_EQ(attrs({"num", "headers", "disabled"}, true), "10 false false|10 true false");
     EXPECT_EQ(page(), noOfflinePage(defaultStyleBlock()));
     EXPECT_TRUE(port.prompts.empty());
     EXPECT_EQ(port.callsOf("tip"), QStringList{"Working Offline"});
-    ASSERT_FALSE(port.callsOf("title").isEmpty());
-    EXPECT_TRUE(port.callsOf("title").last().startsWith("Quorvel RSS Reader - Offline "));
-    EXPECT_TRUE(port.callsOf("title").last().endsWith(" v.1.6.0.0"));
-    EXPECT_EQ(port.callsOf("opacity"), QStringList{"255"});
+    const QString title = port.callsOf("title").value(port.callsOf("title").size() - 1);
+    EXPECT_TRUE(title.startsWith("Quorvel RSS Reader - Offline ")) << title.toStdString();
+    EXPECT_TRUE(title.endsWith(" v.1.6.0.0"));
 }
 
 TEST_F(RefreshCycleTest, OlderStoreIsUpgradedAfterTheMessageKeepingStylesAndMagnetic) {
-    ASSERT_TRUE(writeFile(
-        store.storePath(),
-        "<root "
-        "heading='font-family:x;font-size:9;color:#111111;font-weight:bold;font-style:normal;'"
-        " body='b' link='l' hover='h' visited='v' bDate='d' magnetic='true' refresh='7200000'"
-        " min='true' trans='200' quorvelVersion='1_5_0_0'></root>"));
+    ASSERT_TRUE(writeFile(store.storePath(),
+                          "<root heading='x' body='b' link='l' hover='h' visited='v' bDate='d'"
+                          " magnetic='true' refresh='7200000' min='true' trans='200'"
+                          " quorvelVersion='1_5_0_0'></root>"));
     RefreshCycle cycle(store, fetcher, port, offlineProbe());
     cycle.refreshFeeds();
 
     ASSERT_EQ(port.prompts.size(), 1u);
-    EXPECT_EQ(port.prompts[0].text, "Quorvel RSS Reader will now update");
-    EXPECT_EQ(port.prompts[0].title, "Quorvel RSS Reader");
+    EXPECT_EQ(port.prompts[0].title + "|" + port.prompts[0].text,
+              "Quorvel RSS Reader|Quorvel RSS Reader will now update");
     // The message comes before the connection check (which sets the offline title).
     EXPECT_LT(port.calls.indexOf(QRegularExpression("prompt: .*")),
               port.calls.indexOf(QRegularExpression("title: .*Offline.*")));
-    EXPECT_EQ(rootAttr("refresh"), "60000");
-    EXPECT_EQ(rootAttr("min"), "false");
-    EXPECT_EQ(rootAttr("trans"), "255");
-    EXPECT_EQ(rootAttr("quorvelVersion"), "1_6_0_0");
-    EXPECT_EQ(rootAttr("magnetic"), "true");
-    EXPECT_EQ(rootAttr("body"), "b");
-    EXPECT_EQ(rootAttr("bDate"), "d");
-    EXPECT_TRUE(cycle.settings().magnetic);
+    EXPECT_EQ(attrs({"refresh", "min", "trans", "quorvelVersion", "magnetic", "body", "bDate"}),
+              "60000 false 255 1_6_0_0 true b d");
     EXPECT_TRUE(port.calls.contains("magnetic: 1"));
 
-    // The upgraded store never shows the message again, and 1_6_0_0 reads as current.
-    RecordingPort again;
-    RefreshCycle second(store, fetcher, again, offlineProbe());
-    second.refreshFeeds();
+    RecordingPort again; // the upgraded store reads as current: no second message
+    RefreshCycle(store, fetcher, again, offlineProbe()).refreshFeeds();
     EXPECT_TRUE(again.prompts.empty());
 }
 
@@ -157,22 +120,16 @@ TEST_F(RefreshCycleTest, StoreMissingOneStyleValueIsRepairedOnceAndKeepsLaterCho
         "</root>"));
     RefreshCycle cycle(store, fetcher, port, offlineProbe());
     cycle.refreshFeeds();
-    EXPECT_EQ(rootAttr("visited"), "color:#FF0000;font-weight:bold;font-style:normal;");
-    EXPECT_EQ(rootAttr("heading"), "H;") << "present style values are kept";
-    EXPECT_EQ(rootAttr("hover"), "Hv;");
-    EXPECT_EQ(cycle.settings().visited, "color:#FF0000;font-weight:bold;font-style:normal;");
-    XmlNode feed = storeRoot().firstChildElement("feed");
-    EXPECT_EQ(feed.getAttribute("num"), "10");
-    EXPECT_EQ(feed.getAttribute("headers"), "false");
-    EXPECT_EQ(feed.getAttribute("disabled"), "false");
-
+    const QString visited = "color:#FF0000;font-weight:bold;font-style:normal;";
+    EXPECT_EQ(attrs({"visited", "heading", "hover"}), visited + " H; Hv;") << "others are kept";
+    EXPECT_EQ(attrs({"num", "headers", "disabled"}, true), "10 false false");
     // The user then picks five minutes; the next start reads it without another repair.
     XmlDocument doc = XmlDocument::fromFile(store.storePath());
     doc.documentElement().setAttribute("refresh", "300000");
     ASSERT_TRUE(doc.save(store.storePath()));
     RefreshCycle nextRun(store, fetcher, port, offlineProbe());
     nextRun.refreshFeeds();
-    EXPECT_EQ(rootAttr("refresh"), "300000");
+    EXPECT_EQ(attrs({"refresh"}), "300000");
     EXPECT_EQ(nextRun.settings().refreshText, "300000");
 }
 
@@ -194,12 +151,10 @@ TEST_F(RefreshCycleTest, UnreadableStoreIsNeverOverwrittenAndToldOncePerRun) {
 }
 
 TEST_F(RefreshCycleTest, FullRunRendersFeedsLogsFailuresAndReportsProgressInSlotOrder) {
-    server.setRoute("/a", served(test::rssFeed("Alpha", 3)));
+    server.setRoute("/a", served(rssFeed("Alpha", 3)));
     server.setRoute("/bad", served("<rss><channel>"));
-    server.setRoute("/c", served(test::rssFeed("Gamma", 1), 150));
-    writeStore(feedEntry("/a", "") + feedEntry("/missing") +
-               QStringLiteral("<feed url='%1' num='10' headers='false' disabled='true'/>")
-                   .arg(server.url("/c")) +
+    server.setRoute("/c", served(rssFeed("Gamma", 1), 150));
+    writeStore(feedEntry("/a") + feedEntry("/missing") + feedEntry("/c", "true") +
                feedEntry("/bad") + feedEntry("/c"));
     port.answers.push_back(MessageAnswer::Cancel);
 
@@ -212,19 +167,17 @@ TEST_F(RefreshCycleTest, FullRunRendersFeedsLogsFailuresAndReportsProgressInSlot
     for (int i = 1; i <= 5; ++i)
         EXPECT_EQ(titles[i], QStringLiteral("Quorvel RSS Reader %1 of 5").arg(i));
     EXPECT_TRUE(titles[6].endsWith(" v.1.6.0.0"));
-    QStringList tips = port.callsOf("tip");
+    const QStringList tips = port.callsOf("tip");
     ASSERT_EQ(tips.size(), 6);
     EXPECT_EQ(tips[2], "Loading\r\n3 of 5");
     EXPECT_EQ(tips[5], "Quorvel RSS Reader\r\nAlpha item 1");
     EXPECT_EQ(cycle.firstItemTitle(), "Alpha item 1");
 
-    QString expected;
-    QString ignored;
-    appendFeedMarkup(XmlDocument::parse(test::rssFeed("Alpha", 3)), 10, false, true, &expected,
+    QString expected, ignored;
+    appendFeedMarkup(XmlDocument::parse(rssFeed("Alpha", 3)), 10, false, true, &expected, &ignored);
+    appendFeedMarkup(XmlDocument::parse(rssFeed("Gamma", 1)), 10, false, false, &expected,
                      &ignored);
-    appendFeedMarkup(XmlDocument::parse(test::rssFeed("Gamma", 1)), 10, false, false, &expected,
-                     &ignored);
-    EXPECT_EQ(page(), pageSkeleton(defaultStyleBlock(), expected));
+    EXPECT_EQ(page(), pageSkeleton(buildStyleBlock(cycle.settings()), expected));
     EXPECT_EQ(server.requestCount("/c"), 1) << "the disabled entry is not fetched";
 
     const QStringList log = QString::fromUtf8(readFile(store.errorLogPath())).split("\r\n");
@@ -252,15 +205,15 @@ TEST_F(RefreshCycleTest, FullRunRendersFeedsLogsFailuresAndReportsProgressInSlot
     EXPECT_EQ(port.callsOf("open"), QStringList{store.errorLogPath()});
 
     // Fixed feeds: no offer at all.
-    server.setRoute("/missing", served(test::rssFeed("Beta", 1)));
-    server.setRoute("/bad", served(test::rssFeed("Delta", 1)));
+    server.setRoute("/missing", served(rssFeed("Beta", 1)));
+    server.setRoute("/bad", served(rssFeed("Delta", 1)));
     port = RecordingPort();
     cycle.refreshFeeds();
     EXPECT_TRUE(port.prompts.empty());
 }
 
 TEST_F(RefreshCycleTest, OfflineOrAnEmptyProbeAnswerFetchesAndWritesNothing) {
-    server.setRoute("/a", served(test::rssFeed("Alpha", 1)));
+    server.setRoute("/a", served(rssFeed("Alpha", 1)));
     writeStore(feedEntry("/a"));
     ASSERT_TRUE(writeFile(store.pagePath(), "previous page"));
     RefreshCycle cycle(store, fetcher, port, offlineProbe());
@@ -285,13 +238,13 @@ TEST_F(RefreshCycleTest, StoreWithoutFeedsWritesTheNoFeedsPageWithoutLoadingTitl
     writeStore(QString(), true);
     RefreshCycle cycle(store, fetcher, port, onlineProbe());
     EXPECT_EQ(cycle.refreshFeeds(), CycleEnd::NoFeeds);
-    EXPECT_EQ(page(), noFeedsPage(defaultStyleBlock()));
+    EXPECT_EQ(page(), noFeedsPage(buildStyleBlock(cycle.settings())));
     EXPECT_FALSE(port.callsOf("title").contains("Quorvel RSS Reader Loading..."));
     EXPECT_TRUE(cycle.settings().startMinimised);
 }
 
 TEST_F(RefreshCycleTest, UnreadableEntryValuesTakeDefaultsAndNeverStopTheCycle) {
-    server.setRoute("/a", served(test::rssFeed("Alpha", 12)));
+    server.setRoute("/a", served(rssFeed("Alpha", 12)));
     writeStore(QStringLiteral("<feed url='%1' num='lots' headers='maybe' disabled='perhaps'/>"
                               "<feed num='3'/>")
                    .arg(server.url("/a")));
@@ -304,7 +257,7 @@ TEST_F(RefreshCycleTest, UnreadableEntryValuesTakeDefaultsAndNeverStopTheCycle) 
 }
 
 TEST_F(RefreshCycleTest, PageThatCannotBeWrittenIsToldAndTheRunEnds) {
-    server.setRoute("/a", served(test::rssFeed("Alpha", 1)));
+    server.setRoute("/a", served(rssFeed("Alpha", 1)));
     writeStore(feedEntry("/a"));
     ASSERT_TRUE(QDir().mkpath(store.pagePath())); // a folder where the page should go
     RefreshCycle cycle(store, fetcher, port, onlineProbe());
@@ -315,7 +268,7 @@ TEST_F(RefreshCycleTest, PageThatCannotBeWrittenIsToldAndTheRunEnds) {
 }
 
 TEST_F(RefreshCycleTest, CancelledCycleWritesNoPage) {
-    server.setRoute("/slow", served(test::rssFeed("Slow", 1), 3000));
+    server.setRoute("/slow", served(rssFeed("Slow", 1), 3000));
     writeStore(feedEntry("/slow"));
     RefreshCycle cycle(store, fetcher, port, onlineProbe());
     std::thread canceller([&] {
@@ -325,7 +278,8 @@ TEST_F(RefreshCycleTest, CancelledCycleWritesNoPage) {
     EXPECT_EQ(cycle.refreshFeeds(), CycleEnd::Cancelled);
     canceller.join();
     EXPECT_FALSE(QFile::exists(store.pagePath() + ".tmp"));
-    EXPECT_EQ(page(), noOfflinePage(defaultStyleBlock())) << "only the placeholder page";
+    EXPECT_EQ(page(), noOfflinePage(buildStyleBlock(cycle.settings())))
+        << "only the placeholder page";
 }
 
 TEST(CycleGate, QueuesExactlyOneMoreRun) {

@@ -4,6 +4,7 @@
 #include <QList>
 #include <QPair>
 #include <QString>
+#include <atomic>
 #include <memory>
 
 namespace quorvel::test {
@@ -13,9 +14,8 @@ struct Response {
     int status = 200;
     QByteArray body;
     QByteArray contentType = "application/rss+xml; charset=utf-8";
-    // Extra headers, e.g. {"Location", "/x"}.
-    QList<QPair<QByteArray, QByteArray>> headers;
-    int delayMs = 0;            // wait before answering
+    QList<QPair<QByteArray, QByteArray>> headers; // extra ones, e.g. {"Location", "/x"}
+    int delayMs = 0;                              // wait before answering
     bool gzip = false;          // send the body gzip-compressed with Content-Encoding: gzip
     int dripBytesPerSecond = 0; // > 0: send the body this slowly (for time-out tests)
     bool endless = false;       // send the body over and over, chunked, until the client leaves
@@ -26,21 +26,20 @@ struct ReceivedRequest {
     QByteArray method;
     QByteArray target; // path and query as sent
     QList<QPair<QByteArray, QByteArray>> headers;
-    // The value of the first header with this name (case-insensitive); empty when absent.
-    QByteArray header(const QByteArray& name) const;
+    QByteArray header(const QByteArray& name) const; // first of that name, any case; or empty
 };
 
 // Counts requests in progress across one or more servers. Copies share one count.
 class ConcurrencyMeter {
 public:
-    ConcurrencyMeter(); // a fresh count
     void enter();
-    void leave();
-    int maximum() const; // the most requests in progress at once since creation or reset()
-    void reset();        // forgets the maximum (it restarts from the requests now in progress)
+    void leave() { --m_state->current; }
+    int maximum() const { return m_state->maximum; } // the most in progress at once
 private:
-    struct State;
-    std::shared_ptr<State> m_state; // made in the constructor, where State is complete
+    struct State {
+        std::atomic<int> current = 0, maximum = 0;
+    };
+    std::shared_ptr<State> m_state = std::make_shared<State>();
 };
 
 // A real HTTP/1.1 server on a loopback address and a free port, on threads of its own.
@@ -52,10 +51,7 @@ public:
     LoopbackServer(const LoopbackServer&) = delete;
     LoopbackServer& operator=(const LoopbackServer&) = delete;
 
-    quint16 port() const;
-    QString address() const;
     QString url(const QString& path) const; // "http://<address>:<port><path>"
-
     // Answers requests for path (exact target first, else the target without its query).
     void setRoute(const QString& path, const Response& response);
     // Every request to this server, served or not, enters this meter while it is handled,
@@ -63,7 +59,7 @@ public:
     // (so it never counts more than the client runs); it also enters meter().
     void setMeter(const ConcurrencyMeter& meter);
     int requestCount(const QString& path) const; // requests received for path (query ignored)
-    int totalRequests() const;
+    int totalRequests() const { return int(requests().size()); }
     ConcurrencyMeter meter() const;          // this server's own meter
     QList<ReceivedRequest> requests() const; // every request received, in arrival order
 

@@ -1,8 +1,9 @@
 #pragma once
 
 #include <deque>
-#include <functional>
+#include <vector>
 
+#include <QRegularExpression>
 #include <QString>
 #include <QStringList>
 
@@ -25,28 +26,22 @@ public:
     void applyOpacity(int alpha) override { calls << "opacity: " + QString::number(alpha); }
     void openWithDesktop(const QString& path) override { calls << "open: " + path; }
     void setMagneticTicked(bool ticked) override {
-        calls << QString("magnetic: %1").arg(ticked ? 1 : 0);
+        calls << "magnetic: " + QString::number(ticked);
     }
-    void markIntervalForSetting(const QString& refreshText) override {
-        calls << "interval: " + refreshText;
-    }
+    void markIntervalForSetting(const QString& text) override { calls << "interval: " + text; }
     MessageAnswer prompt(const Message& message) override {
         prompts.push_back(message);
         calls << "prompt: " + message.title + "|" + message.text;
-        if (answers.empty())
-            return MessageAnswer::Ok;
-        MessageAnswer a = answers.front();
-        answers.pop_front();
-        return a;
+        const MessageAnswer answer = answers.empty() ? MessageAnswer::Ok : answers.front();
+        if (!answers.empty())
+            answers.pop_front();
+        return answer;
     }
 
     // The recorded lines that start with prefix, prefix removed.
     QStringList callsOf(const QString& prefix) const {
-        QStringList out;
-        for (const QString& c : calls)
-            if (c.startsWith(prefix + ": "))
-                out << c.mid(prefix.size() + 2);
-        return out;
+        const QRegularExpression start("^" + prefix + ": ");
+        return QStringList(calls.filter(start)).replaceInStrings(start, QString());
     }
 };
 

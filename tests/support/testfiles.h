@@ -2,6 +2,9 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QList>
+#include <QPair>
+#include <QRegularExpression>
 #include <QString>
 
 #include "loopbackserver.h"
@@ -23,10 +26,7 @@ inline bool writeFile(const QString& path, const QByteArray& bytes) {
 
 // A 200 answer with this body, after delayMs.
 inline Response served(const QByteArray& body, int delayMs = 0) {
-    Response response;
-    response.body = body;
-    response.delayMs = delayMs;
-    return response;
+    return {.body = body, .delayMs = delayMs};
 }
 
 // An RSS 2.0 feed titled title with items "<title> item N" linking to example.com/N.
@@ -38,6 +38,20 @@ inline QByteArray rssFeed(const QString& title, int items) {
                    .arg(title)
                    .arg(i);
     return (xml + "</channel></rss>").toUtf8();
+}
+
+// The attributes (name in lower case, value as written) of every start tag in html.
+inline QList<QPair<QString, QString>> tagAttributes(const QString& html) {
+    static const QRegularExpression tag(
+        R"(<[a-z][^\s/>]*((?:[\s/]+[^\s=/>]+(?:\s*=\s*(?:"[^"]*"|'[^']*'|[^\s>]+))?)*)[\s/]*>)",
+        QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression attribute(
+        R"re(([^\s=/>]+)(?:\s*=\s*(?:"([^"]*)"|'([^']*)'|([^\s>]+)))?)re");
+    QList<QPair<QString, QString>> out;
+    for (const auto& t : tag.globalMatch(html))
+        for (const auto& a : attribute.globalMatch(t.captured(1)))
+            out.append({a.captured(1).toLower(), a.captured(2) + a.captured(3) + a.captured(4)});
+    return out;
 }
 
 } // namespace quorvel::test
