@@ -21,39 +21,66 @@ using test::served;
 using test::writeFile;
 using Clock = std::chrono::steady_clock;
 
-Response redirectTo(const QByteArray& location) {
-    Response response;
-    response.status = 302;
-    response.headers = {{"Location", location}};
-    return response;
-}
-
 double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-TEST(CurlFetcher, fetchesPlainAndGzipBodiesNamingItselfHonestly) {
+// A failed result: no body, and an error that names part (or begins with it).
+void expectFailed(const FetchResult& result, const QString& part, bool begins = false) {
+    EXPECT_TRUE(!result.ok && result.body.isEmpty());
+    EXPECT_TRUE(begins ? result.error.startsWith(part) : result.error.contains(part))
+        << result.error.toStdString();
+}
+
+TEST(CurlFetcher, readsHttpGzipLocalPathsAndFileUrlsAndFailsOnErrorsAndOtherSchemes) {
+    const QString refusedUrl = "http://127.0.0.1:1/feed.xml";
     const QByteArray text = QByteArray("<item><title>Item</title></item>\n").repeated(2000);
     Response compressed = served(text);
     compressed.gzip = true;
     LoopbackServer server;
-    server.setRoute("/feed.xml", served("<rss version=\"2.0\"/>"));
+    server.setRoute("/feed.xml", served("<rss/>"));
     server.setRoute("/packed.xml", compressed);
+    QTemporaryDir dir;
+    const QString plain = dir.filePath("feed.xml");
+    const QString unusual = dir.filePath("my feed \u00e9.xml");
+    ASSERT_TRUE(writeFile(plain, "<rss>plain</rss>"));
+    ASSERT_TRUE(writeFile(unusual, "<rss>unusual</rss>"));
     CurlFetcher fetcher;
 
-    const FetchResult plain = fetcher.fetch(server.url("/feed.xml"));
-    ASSERT_TRUE(plain.ok) << plain.error.toStdString();
-    EXPECT_EQ(plain.body, "<rss version=\"2.0\"/>");
-    EXPECT_EQ(plain.httpStatus, 200);
-    EXPECT_EQ(plain.charset, "utf-8");
-    EXPECT_EQ(fetcher.fetch(server.url("/packed.xml")).body, text);
+    auto batch = fetcher.start({server.url("/feed.xml"), server.url("/packed.xml"), plain,
+                                QUrl::fromLocalFile(unusual).toString(QUrl::FullyEncoded),
+                                "  file:" + plain + "\n", dir.filePath("missing.xml"),
+                                " " + server.url("/missing"), "ftp://127.0.0.1/feed.xml",
+                                "javascript:alert(1)", "mailto:someone@example.org", refusedUrl});
+
+    const FetchResult http = batch->take(0);
+    ASSERT_TRUE(http.ok) << http.error.toStdString();
+    EXPECT_EQ(http.body, "<rss/>");
+    EXPECT_EQ(http.httpStatus, 200);
+    EXPECT_EQ(http.charset, "utf-8");
+    EXPECT_EQ(server.requests().value(0).header("User-Agent"), CurlFetcher::userAgent());
+    EXPECT_EQ(batch->take(1).body, text);
+    for (std::size_t i : {2, 4})
+        EXPECT_EQ(batch->take(i).body, "<rss>plain</rss>") << i;
+    EXPECT_EQ(batch->take(3).body, "<rss>unusual</rss>");
+    expectFailed(batch->take(5), "cannot read " + dir.filePath("missing.xml"), true);
+    const FetchResult missing = batch->take(6); // white space around the address ignored
+    EXPECT_EQ(missing.httpStatus, 404);
+    expectFailed(missing, "HTTP 404", true);
+    for (std::size_t i = 7; i < 10; ++i)
+        expectFailed(batch->take(i), "unsupported address", true);
+    expectFailed(batch->take(10), refusedUrl);
     EXPECT_EQ(charsetOfContentType("text/xml;Charset=\"ISO-8859-1\" ; q=1"), "ISO-8859-1");
     EXPECT_EQ(charsetOfContentType("application/rss+xml"), "");
-    EXPECT_EQ(server.requests().value(0).header("User-Agent"), CurlFetcher::userAgent());
-    EXPECT_TRUE(CurlFetcher::userAgent().startsWith("QuorvelRSSReader/" QUORVEL_VERSION_TEXT " "));
 }
 
 TEST(CurlFetcher, followsFiveRedirectsAcrossHostsButNotASixthNorToOtherSchemes) {
+    auto redirectTo = [](const QByteArray& location) {
+        Response response;
+        response.status = 302;
+        response.headers = {{"Location", location}};
+        return response;
+    };
     LoopbackServer first("127.0.0.1");
     LoopbackServer second("127.0.0.2");
     // /r0 -> /r1 -> ... -> /r4 -> the second server's /r5 -> /end
@@ -62,28 +89,21 @@ TEST(CurlFetcher, followsFiveRedirectsAcrossHostsButNotASixthNorToOtherSchemes) 
     first.setRoute("/r4", redirectTo(second.url("/r5").toUtf8()));
     second.setRoute("/r5", redirectTo("/end"));
     second.setRoute("/end", served("arrived"));
-    QTemporaryDir dir;
-    ASSERT_TRUE(writeFile(dir.filePath("secret.txt"), "local content"));
-    first.setRoute("/to-file",
-                   redirectTo(QUrl::fromLocalFile(dir.filePath("secret.txt")).toEncoded()));
+    first.setRoute("/to-file", redirectTo("file:///etc/passwd"));
     first.setRoute("/to-ftp", redirectTo("ftp://127.0.0.1/feed.xml"));
     CurlFetcher fetcher;
 
     const FetchResult redirected = fetcher.fetch(first.url("/r1"));
     EXPECT_EQ(redirected.body, "arrived");
     EXPECT_EQ(redirected.finalUrl, second.url("/end")) << "relative URLs resolve against it";
-    const FetchResult sixHops = fetcher.fetch(first.url("/r0"));
-    EXPECT_FALSE(sixHops.ok);
-    EXPECT_TRUE(sixHops.error.contains(first.url("/r0"))) << sixHops.error.toStdString();
-    const FetchResult toFile = fetcher.fetch(first.url("/to-file"));
-    EXPECT_FALSE(toFile.ok);
-    EXPECT_FALSE(toFile.body.contains("local content"));
+    expectFailed(fetcher.fetch(first.url("/r0")), first.url("/r0"));
+    expectFailed(fetcher.fetch(first.url("/to-file")), "\"file\"");
     // Refused before connecting: a followed redirect would fail on port 21 without the name.
-    const FetchResult toFtp = fetcher.fetch(first.url("/to-ftp"));
-    EXPECT_TRUE(toFtp.error.contains("\"ftp\"")) << toFtp.error.toStdString();
+    expectFailed(fetcher.fetch(first.url("/to-ftp")), "\"ftp\"");
 }
 
-TEST(CurlFetcher, capsTheDecodedBodyFromNetworkAndDisk) {
+// Decoded gzip bodies meet the cap in the refresh folder's hostile feeds.
+TEST(CurlFetcher, capsTheBodyFromNetworkAndDisk) {
     FetchLimits limits;
     limits.maxBodyBytes = 1024;
     QTemporaryDir dir;
@@ -91,16 +111,12 @@ TEST(CurlFetcher, capsTheDecodedBodyFromNetworkAndDisk) {
     LoopbackServer server;
     server.setRoute("/exact", served(QByteArray(1024, 'x')));
     server.setRoute("/over", served(QByteArray(1025, 'x')));
-    Response bomb = served(QByteArray(64 * 1024, 'a')); // tiny on the wire, large decoded
-    bomb.gzip = true;
-    server.setRoute("/bomb", bomb);
     CurlFetcher fetcher(limits);
 
-    auto batch = fetcher.start(
-        {server.url("/exact"), server.url("/over"), server.url("/bomb"), dir.filePath("over.xml")});
-
+    auto batch =
+        fetcher.start({server.url("/exact"), server.url("/over"), dir.filePath("over.xml")});
     EXPECT_EQ(batch->take(0).body.size(), 1024);
-    for (std::size_t i : {1, 2, 3}) {
+    for (std::size_t i : {1, 2}) {
         const FetchResult over = batch->take(i);
         EXPECT_EQ(over.error, "response larger than 1 KiB") << i;
         EXPECT_TRUE(!over.ok && over.body.isEmpty()) << i;
@@ -140,30 +156,25 @@ TEST(CurlFetcher, givesUpAtTheTimeLimitsNotWhenTheServerFinishes) {
     Response drip = served(QByteArray(4000, 'd')); // 200 s at this pace
     drip.dripBytesPerSecond = 20;
     server.setRoute("/drip", drip);
-    CurlFetcher fetcher(limits);
 
     auto start = Clock::now();
-    const FetchResult late = fetcher.fetch(server.url("/late"));
-    EXPECT_FALSE(late.ok);
+    expectFailed(CurlFetcher(limits).fetch(server.url("/late")), server.url("/late"));
     EXPECT_LT(secondsSince(start), 2.5);
-    EXPECT_TRUE(late.error.contains(server.url("/late"))) << late.error.toStdString();
-
     limits.totalTimeoutMs = 60000;
-    CurlFetcher slowFetcher(limits);
     start = Clock::now();
-    EXPECT_FALSE(slowFetcher.fetch(server.url("/drip")).ok);
+    EXPECT_FALSE(CurlFetcher(limits).fetch(server.url("/drip")).ok);
     EXPECT_LT(secondsSince(start), 5.0);
 }
 
 TEST(CurlFetcher, keepsWithinTheConcurrencyLimitsCountedAtTheServers) {
-    struct Case {
-        FetchLimits limits;
-        int hosts, requests, atLeast;
-    };
     FetchLimits tight;
     tight.maxConcurrent = 8;
     tight.maxPerHost = 3;
-    for (const Case& c : {Case{tight, 3, 40, 4}, Case{FetchLimits(), 10, 64, 7}}) {
+    const struct {
+        FetchLimits limits;
+        int hosts, requests, atLeast;
+    } cases[] = {{tight, 3, 40, 4}, {FetchLimits(), 10, 64, 7}};
+    for (const auto& c : cases) {
         ConcurrencyMeter shared;
         std::vector<std::unique_ptr<LoopbackServer>> servers;
         for (int i = 1; i <= c.hosts; ++i) {
@@ -193,45 +204,6 @@ TEST(CurlFetcher, keepsWithinTheConcurrencyLimitsCountedAtTheServers) {
     }
 }
 
-TEST(CurlFetcher, readsLocalPathsAndFileUrlsAndFailsOnErrorsAndOtherSchemes) {
-    QString goneUrl;
-    {
-        LoopbackServer gone;
-        goneUrl = gone.url("/feed.xml");
-    }
-    QTemporaryDir dir;
-    const QString plain = dir.filePath("feed.xml");
-    const QString unusual = dir.filePath("my feed \u00e9.xml");
-    ASSERT_TRUE(writeFile(plain, "<rss>plain</rss>"));
-    ASSERT_TRUE(writeFile(unusual, "<rss>unusual</rss>"));
-    LoopbackServer server;
-    CurlFetcher fetcher;
-
-    auto batch = fetcher.start({plain, QUrl::fromLocalFile(unusual).toString(QUrl::FullyEncoded),
-                                "  file:" + plain + "\n", dir.filePath("missing.xml"),
-                                " " + server.url("/missing"), "ftp://127.0.0.1/feed.xml",
-                                "javascript:alert(1)", "mailto:someone@example.org", goneUrl});
-
-    const FetchResult byPath = batch->take(0);
-    EXPECT_EQ(byPath.body, "<rss>plain</rss>") << byPath.error.toStdString();
-    EXPECT_EQ(byPath.httpStatus, 0);
-    EXPECT_EQ(batch->take(1).body, "<rss>unusual</rss>");
-    EXPECT_EQ(batch->take(2).body, "<rss>plain</rss>");
-    EXPECT_TRUE(batch->take(3).error.startsWith("cannot read " + dir.filePath("missing.xml")));
-    const FetchResult missing = batch->take(4); // white space around the address ignored
-    EXPECT_EQ(missing.httpStatus, 404);
-    EXPECT_TRUE(missing.error.startsWith("HTTP 404")) << missing.error.toStdString();
-    EXPECT_TRUE(!missing.ok && missing.body.isEmpty());
-    for (std::size_t i = 5; i < 8; ++i) {
-        const FetchResult result = batch->take(i);
-        EXPECT_FALSE(result.ok);
-        EXPECT_TRUE(result.error.startsWith("unsupported address")) << result.error.toStdString();
-    }
-    const FetchResult refused = batch->take(8);
-    EXPECT_FALSE(refused.ok);
-    EXPECT_TRUE(refused.error.contains(goneUrl)) << refused.error.toStdString();
-}
-
 TEST(CurlFetcher, cancelFromAnotherThreadAndDestroyingABatchEndTransfersPromptly) {
     LoopbackServer server;
     server.setRoute("/quick", served("quick"));
@@ -248,8 +220,8 @@ TEST(CurlFetcher, cancelFromAnotherThreadAndDestroyingABatchEndTransfersPromptly
     const FetchResult slow = batch->take(1);
     canceller.join();
     EXPECT_LT(secondsSince(start), 3.0);
-    EXPECT_EQ(slow.error, "cancelled");
-    EXPECT_EQ(batch->take(2).error, "cancelled");
+    for (const FetchResult& cancelled : {slow, batch->take(2)})
+        EXPECT_EQ(cancelled.error, "cancelled");
     EXPECT_TRUE(fetcher.fetch(server.url("/quick")).ok) << "later batches are unaffected";
 
     auto doomed = fetcher.start({server.url("/slow"), server.url("/slow")});
