@@ -1,31 +1,22 @@
 #pragma once
 
-#include <chrono>
-#include <functional>
-#include <vector>
+#include <gtest/gtest.h>
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QObject>
-#include <QString>
+#include <QDesktopServices>
+#include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QUrl>
 
-#include "store/prompter.h"
+#include "platform/curlfetcher.h"
+#include "reader/readerwindow.h"
+#include "recordingport.h"
+#include "store/feedstore.h"
 #include "testfiles.h"
 
 namespace quorvel::test {
-
-// Keeps every message and answers Ok.
-class AnsweringPrompter : public Prompter {
-public:
-    std::vector<Message> messages;
-
-    MessageAnswer prompt(const Message& message) override {
-        messages.push_back(message);
-        return MessageAnswer::Ok;
-    }
-};
 
 // Runs the event loop until done() holds or timeoutMs passes; returns done().
 inline bool waitUntil(const std::function<bool()>& done, int timeoutMs = 20000) {
@@ -37,47 +28,74 @@ inline bool waitUntil(const std::function<bool()>& done, int timeoutMs = 20000) 
     return done();
 }
 
-// Runs the event loop for ms milliseconds.
-inline void spin(int ms) {
-    waitUntil([] { return false; }, ms);
-}
-
-// Catches what would go to the desktop's handlers for a URL scheme while it lives.
+// Catches what would go to the desktop's handlers for these URL schemes while it lives.
 class DesktopCatcher : public QObject {
     Q_OBJECT
 public:
-    explicit DesktopCatcher(const QStringList& schemes);
-    ~DesktopCatcher() override;
+    explicit DesktopCatcher(const QStringList& schemes) : schemes(schemes) {
+        for (const QString& scheme : schemes)
+            QDesktopServices::setUrlHandler(scheme, this, "open");
+    }
+    ~DesktopCatcher() override {
+        for (const QString& scheme : schemes)
+            QDesktopServices::unsetUrlHandler(scheme);
+    }
+    const QStringList schemes;
     QList<QUrl> opened;
-
 public Q_SLOTS:
     void open(const QUrl& url) { opened << url; }
-
-private:
-    QStringList m_schemes;
 };
 
-// A store at the current version with the given settings and feed elements.
+// A store at the current version with these settings and feeds; any style values will do.
 inline QByteArray storeText(const QString& feeds, bool startMinimised = false,
-                            const QString& refresh = QStringLiteral("60000"),
-                            bool magnetic = false) {
-    const QString root =
-        "<root heading='font-family:arial;font-size:12;color:#000000;font-weight:bold;"
-        "font-style:normal;' body='font-family:arial;font-size:11;color:#000000;"
-        "font-weight:normal;font-style:normal;background-color:#FFFFFF' "
-        "link='font-family:arial;font-size:11;color:#0000FF;font-weight:bold;font-style:normal;' "
-        "hover='color:#FF0000;font-weight:bold;font-style:normal;' "
-        "visited='color:#FF0000;font-weight:bold;font-style:normal;' "
-        "bDate='font-family:arial;font-size:11;color:#000000;font-weight:normal;"
-        "font-style:italic' magnetic='%1' refresh='%2' min='%3' trans='230' "
-        "quorvelVersion='1_6_0_0'>";
-    return (root.arg(magnetic ? "true" : "false", refresh, startMinimised ? "true" : "false") +
-            feeds + "</root>")
+                            const QString& refresh = "60000") {
+    QString root =
+        "<root magnetic='false' refresh='%1' min='%2' trans='230' quorvelVersion='1_6_0_0'";
+    for (const char* style : {"heading", "body", "link", "hover", "visited", "bDate"})
+        root += QStringLiteral(" %1='font-family:arial;color:#000000;'").arg(style);
+    return (root.arg(refresh, startMinimised ? "true" : "false") + ">" + feeds + "</root>")
         .toUtf8();
 }
 
 inline QString feedElement(const QString& url) {
     return "<feed url='" + url + "' num='5' headers='false' disabled='false'/>";
 }
+
+// A reader window's surroundings: a store, a server answering the probe and the feed /a.
+struct ReaderRig {
+    QTemporaryDir dir;
+    LoopbackServer server;
+    FeedStore store{dir.path()};
+    CurlFetcher fetcher;
+    RecordingPort prompter; // answers Ok
+    std::unique_ptr<ReaderWindow> window;
+
+    ReaderRig() {
+        server.setRoute("/probe", served("ok"));
+        server.setRoute("/a", served(rssFeed("Alpha", 3)));
+    }
+
+    bool writeStore(bool startMinimised = false, const QString& refresh = "60000",
+                    const QString& feedPath = "/a") {
+        return writeFile(store.storePath(),
+                         storeText(feedElement(server.url(feedPath)), startMinimised, refresh));
+    }
+
+    ReaderWindow& makeReader(bool trayAvailable = true, Prompter* asker = nullptr) {
+        ReaderOptions options;
+        options.trayAvailable = trayAvailable;
+        options.probeAddress = server.url("/probe");
+        window = std::make_unique<ReaderWindow>(store, fetcher, asker ? *asker : prompter, options);
+        return *window;
+    }
+
+    ReaderWindow& startReader(bool trayAvailable = true) {
+        ReaderWindow& reader = makeReader(trayAvailable);
+        QSignalSpy started(&reader, &ReaderWindow::startUpFinished);
+        reader.start();
+        EXPECT_TRUE(waitUntil([&] { return started.count() == 1; }));
+        return reader;
+    }
+};
 
 } // namespace quorvel::test

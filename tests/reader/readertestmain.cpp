@@ -1,5 +1,4 @@
-// main() for the reader tests: the browser engine and the widgets need one QApplication
-// for the whole run, made before any test.
+// The browser engine and the widgets need one QApplication for the whole run.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -7,10 +6,6 @@
 #include "reader/webenginesetup.h"
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QTWEBENGINE_CHROMIUM_FLAGS"))
-        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu --disable-logging");
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
     quorvel::prepareWebEngine();
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(false);
