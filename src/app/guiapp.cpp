@@ -27,12 +27,14 @@ int runReaderApplication(int argc, char** argv, const QString& dataDirOption) {
     app.setQuitOnLastWindowClosed(false);
 
     // Before anything touches a file, a tray icon or a timer: a second start hands over.
-    InstanceGuard guard(InstanceGuard::defaultServerName());
+    QString socketError;
+    InstanceGuard guard(InstanceGuard::defaultServerName(&socketError));
     if (guard.activatePrevInstance())
         return 0;
     if (!guard.listen())
-        std::fprintf(stderr, "quorvel: cannot watch for a second start (%s); continuing\n",
-                     guard.errorString().toLocal8Bit().constData());
+        std::fprintf(
+            stderr, "quorvel: cannot watch for a second start (%s); continuing\n",
+            (socketError.isEmpty() ? guard.errorString() : socketError).toLocal8Bit().constData());
 
     const QString folder = resolveDataFolder(dataDirOption, QCoreApplication::applicationDirPath());
     FeedStore store(folder);
