@@ -1,6 +1,7 @@
 #include "app/guiapp.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 #include <QApplication>
 #include <QDir>
@@ -91,7 +92,16 @@ int runReaderApplication(int argc, char** argv, const QString& dataDirOption) {
     // -----------------------------------------------------------------------------------
 
     reader.start();
-    return app.exec();
+    const int status = app.exec();
+    if (reader.isRefreshing()) {
+        // Exit gave the cancelled cycle its grace period and the worker is still busy. Every
+        // file is written atomically, so ending the process now loses nothing, while waiting
+        // for the worker could take for ever.
+        std::fputs("quorvel: the refresh did not stop in time; exiting without it\n", stderr);
+        std::fflush(nullptr);
+        std::_Exit(status);
+    }
+    return status;
 }
 
 } // namespace quorvel
