@@ -72,16 +72,5 @@ TEST(HeadlessPort, PrintsEachTitleTipAndMessageAsOneLineWithoutControlCharacters
                            "\ufffd2K next end"}));
 }
 
-TEST(HeadlessPort, PrintsATitleOrTipOnlyWhenItChanges) {
-    const QString out = printed([](HeadlessPort& port) {
-        port.setTitle("one");
-        port.setTitle("one");
-        port.setTrayTip(QString("tip") + QChar(0));
-        port.setTrayTip(QString("tip") + QChar(0) + "ignored");
-        port.setTitle("two");
-    });
-    EXPECT_EQ(out, "title: one\ntip: tip\ntitle: two\n");
-}
-
 } // namespace
 } // namespace quorvel

@@ -78,12 +78,17 @@ TEST_F(InstanceGuardTest, TheSocketLivesOnlyInAFolderNoOtherUserCanEnter) {
     ASSERT_TRUE(QFile::link(runtime.path(), linked));
     const QString open = temp.filePath("open-runtime");
     ASSERT_TRUE(makeFolder(open, 0755));
+    QLocalServer squatter; // planted where anyone could have put it
+    ASSERT_TRUE(squatter.listen(open + "/quorvel-reader"));
     const QString expected = tempFolder() + "/quorvel-reader";
     for (const QString& runtimeDir : {QString(), temp.filePath("missing"), open, linked}) {
         EXPECT_EQ(InstanceGuard::serverNameIn(runtimeDir, temp.path()), expected)
             << runtimeDir.toStdString();
         EXPECT_EQ(modeOf(tempFolder()), mode_t(0700));
     }
+    InstanceGuard start(InstanceGuard::serverNameIn(open, temp.path()));
+    EXPECT_FALSE(handOff(start, 500));
+    EXPECT_TRUE(start.listen()) << start.errorString().toStdString();
 }
 
 TEST_F(InstanceGuardTest, ATakenOrUnsafeFolderNameInTheTemporaryFolderIsNeverUsed) {

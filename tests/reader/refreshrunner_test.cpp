@@ -80,26 +80,5 @@ TEST(RefreshRunner, ShutdownWaitsForAStuckWorkerNoLongerThanItsGracePeriod) {
     EXPECT_TRUE(runner.shutdown());
 }
 
-TEST(RefreshRunner, ShutdownDuringASlowFeedCancelsItAndReturnsAtOnce) {
-    ReaderRig rig;
-    ASSERT_TRUE(rig.writeStore());
-    rig.server.setRoute("/a", served(rssFeed("Alpha", 3), 20000));
-    const QByteArray storeBefore = readFile(rig.store.storePath());
-    RecordingPort port;
-    RefreshRunner runner(rig.store, rig.fetcher, port, rig.server.url("/probe"));
-    ASSERT_TRUE(runner.request());
-    ASSERT_TRUE(waitUntil([&] { return rig.server.requestCount("/a") == 1; }, 10000));
-
-    QElapsedTimer clock;
-    clock.start();
-    EXPECT_TRUE(runner.shutdown());
-    EXPECT_LT(clock.elapsed(), 1500);
-    EXPECT_FALSE(runner.isBusy());
-    EXPECT_FALSE(QFile::exists(rig.store.pagePath()) &&
-                 readFile(rig.store.pagePath()).contains("Alpha item"))
-        << "a cancelled cycle writes no page";
-    EXPECT_EQ(readFile(rig.store.storePath()), storeBefore);
-}
-
 } // namespace
 } // namespace quorvel
