@@ -1,6 +1,7 @@
 #include "app/guiapp.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 #include <QApplication>
 #include <QDir>
@@ -27,12 +28,14 @@ int runReaderApplication(int argc, char** argv, const QString& dataDirOption) {
     app.setQuitOnLastWindowClosed(false);
 
     // Before anything touches a file, a tray icon or a timer: a second start hands over.
-    InstanceGuard guard(InstanceGuard::defaultServerName());
+    QString socketError;
+    InstanceGuard guard(InstanceGuard::defaultServerName(&socketError));
     if (guard.activatePrevInstance())
         return 0;
     if (!guard.listen())
-        std::fprintf(stderr, "quorvel: cannot watch for a second start (%s); continuing\n",
-                     guard.errorString().toLocal8Bit().constData());
+        std::fprintf(
+            stderr, "quorvel: cannot watch for a second start (%s); continuing\n",
+            (socketError.isEmpty() ? guard.errorString() : socketError).toLocal8Bit().constData());
 
     const QString folder = resolveDataFolder(dataDirOption, QCoreApplication::applicationDirPath());
     FeedStore store(folder);
@@ -89,7 +92,16 @@ int runReaderApplication(int argc, char** argv, const QString& dataDirOption) {
     // -----------------------------------------------------------------------------------
 
     reader.start();
-    return app.exec();
+    const int status = app.exec();
+    if (reader.isRefreshing()) {
+        // Exit gave the cancelled cycle its grace period and the worker is still busy. Every
+        // file is written atomically, so ending the process now loses nothing, while waiting
+        // for the worker could take for ever.
+        std::fputs("quorvel: the refresh did not stop in time; exiting without it\n", stderr);
+        std::fflush(nullptr);
+        std::_Exit(status);
+    }
+    return status;
 }
 
 } // namespace quorvel

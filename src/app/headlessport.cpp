@@ -4,8 +4,33 @@
 
 namespace quorvel {
 
+namespace {
+
+const QString kLineBreak = QStringLiteral(" | ");
+
+bool isSpacing(char16_t c) {
+    return c == u'\t' || c == 0x85 || c == 0x2028 || c == 0x2029;
+}
+
+bool isControl(char16_t c) {
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F);
+}
+
+} // namespace
+
+QString printableText(const QString& text) {
+    QString out = text;
+    for (QChar& c : out) {
+        if (isSpacing(c.unicode()))
+            c = QLatin1Char(' ');
+        else if (isControl(c.unicode()))
+            c = QChar::ReplacementCharacter;
+    }
+    return out;
+}
+
 void HeadlessPort::line(const QString& text) {
-    std::fprintf(m_out, "%s\n", text.toLocal8Bit().constData());
+    std::fprintf(m_out, "%s\n", printableText(text).toLocal8Bit().constData());
     std::fflush(m_out);
 }
 
@@ -18,8 +43,7 @@ void HeadlessPort::setTitle(const QString& title) {
 void HeadlessPort::setTrayTip(const QString& tipField) {
     QString tip = trayTipText(tipField);
     if (tip != m_lastTip)
-        line(QStringLiteral("tip: ") +
-             QString(tip).replace(QStringLiteral("\r\n"), QStringLiteral(" | ")));
+        line(QStringLiteral("tip: ") + QString(tip).replace(QStringLiteral("\r\n"), kLineBreak));
     m_lastTip = tip;
 }
 
@@ -30,7 +54,9 @@ void HeadlessPort::openWithDesktop(const QString& path) {
 }
 
 MessageAnswer HeadlessPort::prompt(const Message& message) {
-    line(message.title + QStringLiteral(": ") + message.text);
+    QString text = message.text;
+    text.replace(QStringLiteral("\r\n"), kLineBreak).replace(QLatin1Char('\n'), kLineBreak);
+    line(message.title + QStringLiteral(": ") + text);
     return MessageAnswer::Ok;
 }
 

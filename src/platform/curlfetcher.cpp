@@ -1,6 +1,7 @@
 #include "curlfetcher.h"
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <map>
 #include <mutex>
@@ -8,7 +9,6 @@
 #include <thread>
 #include <vector>
 
-#include <QFile>
 #include <QRegularExpression>
 #include <QUrl>
 #include <curl/curl.h>
@@ -20,6 +20,8 @@
 namespace quorvel {
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 void initCurlOnce() {
     static std::once_flag once;
@@ -47,44 +49,22 @@ QString tooLargeText(qint64 maxBytes) {
     return QStringLiteral("response larger than %1").arg(sizeText(maxBytes));
 }
 
-enum class SourceKind { Network, Local, Unsupported };
-
-// file: URLs and paths are local; otherwise "scheme://" decides; a bare "name:" with a name longer
-// than one letter (javascript:, mailto:, data:) is not a path either, while "C:\..." is a drive
-// letter.
-SourceKind classify(const QString& url) {
-    static const QRegularExpression withSlashes(QStringLiteral("^([A-Za-z][A-Za-z0-9+.-]*)://"));
-    static const QRegularExpression bareScheme(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]+:"));
-    if (url.startsWith(QLatin1String("file:"), Qt::CaseInsensitive))
-        return SourceKind::Local;
-    const QRegularExpressionMatch match = withSlashes.match(url);
-    if (match.hasMatch()) {
-        const QString scheme = match.captured(1).toLower();
-        if (scheme == QLatin1String("http") || scheme == QLatin1String("https"))
-            return SourceKind::Network;
-        return SourceKind::Unsupported;
-    }
-    if (bareScheme.match(url).hasMatch())
-        return SourceKind::Unsupported;
-    return SourceKind::Local;
+// Only web addresses are fetched. Paths, file: URLs and every other scheme are refused
+// before anything is opened: reading a device or a FIFO named by a feed could block a
+// refresh for ever, and a local file's content would end up on the page.
+bool isWebAddress(const QString& url) {
+    static const QRegularExpression web(QStringLiteral("^https?://"),
+                                        QRegularExpression::CaseInsensitiveOption);
+    return web.match(url).hasMatch();
 }
 
-FetchResult readLocal(const QString& url, qint64 maxBytes) {
-    const QString path =
-        url.startsWith(QLatin1String("file:"), Qt::CaseInsensitive) ? QUrl(url).toLocalFile() : url;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return failure(QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
-    // Read one byte past the cap so devices and growing files are caught too.
-    QByteArray body = file.read(maxBytes + 1);
-    if (body.isNull() && file.error() != QFileDevice::NoError)
-        return failure(QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
-    if (body.size() > maxBytes)
-        return failure(tooLargeText(maxBytes));
-    FetchResult result;
-    result.ok = true;
-    result.body = std::move(body);
-    return result;
+QString notWebAddressText(const QString& url) {
+    return QStringLiteral("not a web address: %1").arg(url);
+}
+
+QString batchTimeLimitText(long limitMs) {
+    return QStringLiteral("not done within the time limit of %1 s for all requests together")
+        .arg(limitMs / 1000.0);
 }
 
 } // namespace
@@ -202,8 +182,7 @@ private:
     };
 
     struct Request {
-        QString address; // the URL or path without surrounding white space
-        SourceKind kind = SourceKind::Network;
+        QString address; // the URL without surrounding white space
         QByteArray encodedUrl;
         std::string hostKey;
     };
@@ -241,22 +220,25 @@ private:
                 abortReason = QString::fromUtf8(curl_multi_strerror(code));
                 break;
             }
-            // Read from disk once the first transfers are under way, so a slow disk does not
-            // hold the network back.
-            answerLocal();
             collectFinished();
             if (startPending())
                 continue; // new transfers need a perform before there is anything to poll
             if (m_running.empty() && m_pending.empty())
                 break;
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(m_deadline - Clock::now());
+            if (left.count() <= 0) {
+                abortReason = batchTimeLimitText(m_limits.batchTimeoutMs);
+                break;
+            }
             // Also woken by cancel() and by a take() that frees memory or waits.
-            curl_multi_poll(m_multi, nullptr, 0, 1000, nullptr);
+            curl_multi_poll(m_multi, nullptr, 0, int(std::min<long long>(left.count(), 1000)),
+                            nullptr);
         }
         failRunning(abortReason);
         for (std::size_t index : m_pending)
             finish(index, failure(abortReason));
         m_pending.clear();
-        answerLocal(); // when there was no network transfer or it stopped early
     }
 
     void prepare() {
@@ -264,9 +246,10 @@ private:
         for (std::size_t index = 0; index < m_requests.size(); ++index) {
             Request& request = m_requests[index];
             request.address = m_urls[qsizetype(index)].trimmed();
-            request.kind = classify(request.address);
-            if (request.kind != SourceKind::Network)
+            if (!isWebAddress(request.address)) {
+                finish(index, failure(notWebAddressText(m_urls[qsizetype(index)])));
                 continue;
+            }
             const QUrl parsed(request.address);
             // Percent-encodes spaces and non-ASCII characters, and turns international host
             // names into their ASCII form, which curl's URL parser requires.
@@ -275,24 +258,6 @@ private:
             request.hostKey = parsed.host().toLower().toStdString() + ':' +
                               std::to_string(parsed.port(defaultPort));
             m_pending.push_back(index);
-        }
-    }
-
-    void answerLocal() {
-        if (m_localAnswered)
-            return;
-        m_localAnswered = true;
-        for (std::size_t index = 0; index < m_requests.size(); ++index) {
-            const Request& request = m_requests[index];
-            const QString& url = m_urls[qsizetype(index)];
-            if (request.kind == SourceKind::Network)
-                continue;
-            if (stopRequested())
-                finish(index, failure(QStringLiteral("cancelled")));
-            else if (request.kind == SourceKind::Local)
-                finish(index, readLocal(request.address, m_limits.maxBodyBytes));
-            else
-                finish(index, failure(QStringLiteral("unsupported address: %1").arg(url)));
         }
     }
 
@@ -431,6 +396,8 @@ private:
     const QStringList m_urls;
     FetchLimits m_limits;
     const QByteArray m_userAgent = CurlFetcher::userAgent();
+    const Clock::time_point m_deadline =
+        Clock::now() + std::chrono::milliseconds(std::max(0L, m_limits.batchTimeoutMs));
     const std::shared_ptr<std::atomic<int>> m_generation;
     const int m_startGeneration;
     const std::shared_ptr<CurlFetcher::Registry> m_registry;
@@ -443,9 +410,8 @@ private:
     // Owned by the batch thread once it runs.
     CURLM* m_multi = nullptr;
     std::vector<Request> m_requests;
-    bool m_localAnswered = false;
     std::vector<std::size_t> m_pending;
-    std::atomic<qint64> m_heldBytes{0}; // bodies of finished requests not yet taken
+    std::atomic<qint64> m_heldBytes{0};   // bodies of finished requests not yet taken
     std::atomic<qint64> m_waitingFor{-1}; // the request take() waits for, if any
     std::vector<std::unique_ptr<Transfer>> m_running;
     std::map<std::string, int> m_perHost;

@@ -10,7 +10,8 @@ namespace quorvel {
 // Fetcher over libcurl's multi interface. Each batch runs its transfers on a thread of its
 // own, so the caller can parse result i while later requests are still on the wire.
 // http and https only (also across redirects), TLS verified, compression accepted, a
-// non-2xx status is a failure, bodies are capped at limits.maxBodyBytes.
+// non-2xx status is a failure, bodies are capped at limits.maxBodyBytes, and a batch's
+// requests still running limits.batchTimeoutMs after start() fail.
 class CurlFetcher : public Fetcher {
 public:
     explicit CurlFetcher(FetchLimits limits = FetchLimits());

@@ -11,26 +11,29 @@ namespace quorvel {
 
 // Limits of one transfer and of a batch; the defaults are the program's.
 struct FetchLimits {
-    int maxConcurrent = 32;        // transfers running at once in one batch
-    int maxPerHost = 6;            // transfers running at once to one host:port
+    int maxConcurrent = 32; // transfers running at once in one batch
+    int maxPerHost = 6;     // transfers running at once to one host:port
     long maxRedirects = 5;
     long connectTimeoutMs = 15000;
     long totalTimeoutMs = 60000;
-    long lowSpeedBytesPerSec = 100; // abort when slower than this ...
-    long lowSpeedSeconds = 15;      // ... for this long
+    long lowSpeedBytesPerSec = 100;         // abort when slower than this ...
+    long lowSpeedSeconds = 15;              // ... for this long
     qint64 maxBodyBytes = 16 * 1024 * 1024; // decoded body cap
     // Bodies a batch may hold for take() before it starts no request but the next one
     // the caller needs: a slow early feed cannot make every later body pile up in memory.
     qint64 maxHeldBytes = 64 * 1024 * 1024;
+    // Requests of one batch not finished this long after start() fail, so a refresh ends
+    // even when many feeds sit on slow hosts; well above one transfer's limit.
+    long batchTimeoutMs = 5 * 60 * 1000;
 };
 
 struct FetchResult {
     bool ok = false;
     QByteArray body;
-    QString error;      // why it failed, for people; empty when ok
-    long httpStatus = 0; // 0 for local files and transport failures
+    QString error;       // why it failed, for people; empty when ok
+    long httpStatus = 0; // 0 for refused addresses and transport failures
     QByteArray charset;  // the charset parameter of the answer's Content-Type; empty if none
-    QString finalUrl;    // the address the document came from, after redirects; empty for files
+    QString finalUrl;    // the address the document came from, after redirects
 };
 
 // The charset parameter of a Content-Type value ("text/xml; charset=ISO-8859-1" gives
@@ -46,7 +49,8 @@ public:
     virtual FetchResult take(std::size_t index) = 0;
 };
 
-// Fetches documents: http(s) URLs over the network, a local path or a file:// URL from disk.
+// Fetches documents from the web: http and https URLs only. Any other address (a path, a
+// file: URL, ftp:, data:...) fails at once with "not a web address: ..." and opens nothing.
 class Fetcher {
 public:
     virtual ~Fetcher() = default;

@@ -1,5 +1,9 @@
 #include "refreshrunner.h"
 
+#include <algorithm>
+
+#include <QDeadlineTimer>
+
 #include "platform/fetcher.h"
 
 namespace quorvel {
@@ -14,7 +18,8 @@ RefreshRunner::RefreshRunner(const FeedStore& store, Fetcher& fetcher, ReaderPor
 }
 
 RefreshRunner::~RefreshRunner() {
-    shutdown();
+    if (!shutdown())
+        m_thread.wait();
     // The worker object belongs to the finished thread; deleting it here is safe now that
     // the thread has stopped.
     m_worker.reset();
@@ -71,17 +76,21 @@ void RefreshRunner::runCycles() {
     }
 }
 
-void RefreshRunner::shutdown() {
+bool RefreshRunner::shutdown(int graceMs) {
     if (!m_thread.isRunning())
-        return;
+        return true;
     m_stopping = true;
     m_thread.quit();
     // cancel() may reach a cycle just before it starts and be forgotten, so keep cancelling
-    // until the worker has returned.
+    // until the worker has returned or the grace period is over.
+    const QDeadlineTimer grace(std::max(0, graceMs));
     do {
         m_cycle.cancel();
         m_fetcher.cancel();
-    } while (!m_thread.wait(50));
+        if (m_thread.wait(QDeadlineTimer(std::min<qint64>(50, grace.remainingTime()))))
+            return true;
+    } while (!grace.hasExpired());
+    return false;
 }
 
 } // namespace quorvel

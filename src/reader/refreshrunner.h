@@ -19,7 +19,9 @@ public:
     // The cycle reports through port from the worker thread; port must be thread-safe.
     RefreshRunner(const FeedStore& store, Fetcher& fetcher, ReaderPort& port, QString probeAddress,
                   QObject* parent = nullptr);
-    ~RefreshRunner() override; // shuts down
+    // Shuts down; when the worker is still busy after the grace period it waits for it
+    // without limit, as the cycle it runs is part of this object.
+    ~RefreshRunner() override;
 
     // Starts a cycle now (true) or, while one runs, queues one more (false). Does nothing
     // after shutdown() and answers false.
@@ -30,10 +32,16 @@ public:
     const Settings& lastSettings() const { return m_lastSettings; }
     int finishedCycles() const { return m_finishedCycles; }
 
+    // How long shutdown() waits for a cancelled cycle by default.
+    static constexpr int kShutdownGraceMs = 3000;
+
     // Cancels the running cycle and its transfers, drops a queued one and waits for the
-    // worker. No cycle starts afterwards. Anything blocking the worker on the UI thread (an
+    // worker, for at most graceMs. No cycle starts afterwards. True when the worker has
+    // stopped; false when it is still busy (stuck where cancelling does not reach): the
+    // program should then end its process rather than wait, which loses nothing because
+    // every file is written atomically. Anything blocking the worker on the UI thread (an
     // open question) must be released before this is called.
-    void shutdown();
+    bool shutdown(int graceMs = kShutdownGraceMs);
 
 Q_SIGNALS:
     void cycleStarted();

@@ -8,28 +8,25 @@
 
 namespace quorvel {
 
-namespace {
-
-bool isRemote(const QString& source) {
-    return source.startsWith(QLatin1String("http://"), Qt::CaseInsensitive) ||
-           source.startsWith(QLatin1String("https://"), Qt::CaseInsensitive);
-}
-
-} // namespace
-
 XmlDocument loadXmlDocument(const QString& source, Fetcher* fetcher, QString* error) {
-    if (fetcher && (isRemote(source) || source.contains(QLatin1String("://")))) {
-        FetchResult result = fetcher->fetch(source);
-        if (!result.ok) {
-            if (error)
-                *error = result.error;
-            return XmlDocument();
-        }
-        return XmlDocument::parse(result.body, error, result.charset);
-    }
-    if (source.startsWith(QLatin1String("file://"), Qt::CaseInsensitive))
+    // The store and OPML files are local and read here; any address with a scheme goes to
+    // the fetcher, which takes http and https only.
+    if (source.startsWith(QLatin1String("file:"), Qt::CaseInsensitive))
         return XmlDocument::fromFile(QUrl(source).toLocalFile(), error);
-    return XmlDocument::fromFile(source, error);
+    if (!source.contains(QLatin1String("://")))
+        return XmlDocument::fromFile(source, error);
+    if (!fetcher) {
+        if (error)
+            *error = QStringLiteral("cannot load %1 without a fetcher").arg(source);
+        return XmlDocument();
+    }
+    FetchResult result = fetcher->fetch(source);
+    if (!result.ok) {
+        if (error)
+            *error = result.error;
+        return XmlDocument();
+    }
+    return XmlDocument::parse(result.body, error, result.charset);
 }
 
 std::vector<XmlNode> queryNodes(const XmlDocument& document, const QString& xpath) {

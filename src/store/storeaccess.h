@@ -10,8 +10,9 @@ namespace quorvel {
 
 class Fetcher;
 
-// Loads a document from a file path, a file:// URL or (with a fetcher) an http(s) URL.
-// Returns a null document when the load or the parse failed; *error then says why.
+// Loads a document from a file path or a file:// URL (read from disk), or through the
+// fetcher from a web address (the fetcher takes http and https only). Returns a null
+// document when the load or the parse failed; *error then says why.
 XmlDocument loadXmlDocument(const QString& source, Fetcher* fetcher = nullptr,
                             QString* error = nullptr);
 
