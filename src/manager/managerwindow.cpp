@@ -132,8 +132,7 @@ constexpr int kImportedRefreshMs = 7200000;
 ManagerWindow::ManagerWindow(const FeedStore& store, Prompter& prompter, QWidget* parent)
     : QWidget(parent, Qt::Window), m_store(store), m_prompter(prompter),
       m_colourChooser(dialogColourChooser()), m_fileChooser(openFileDialog),
-      m_saveFileChooser(saveFileDialog),
-      m_storeWaitMs(kStoreWaitMs) {
+      m_saveFileChooser(saveFileDialog), m_storeWaitMs(kStoreWaitMs) {
     setObjectName(QStringLiteral("rssEditor"));
     setWindowTitle(QStringLiteral("Quorvel RSS Feed Manager"));
     m_settings = named(new QTabWidget, QStringLiteral("settings"));
@@ -576,11 +575,15 @@ void ManagerWindow::onExportClicked() {
 }
 
 void ManagerWindow::importOpml(const QString& path) {
-    const OpmlImportResult result = quorvel::importOpml(m_store, path, m_feedListView.get());
+    const OpmlImportResult result =
+        quorvel::importOpml(m_store, path, m_feedListView.get(), m_storeWaitMs);
     if (!result.ok) {
-        tellError(QLatin1String(kInvalidOpmlMessage) + QStringLiteral("\n\n") + result.error);
+        tellError(opmlImportFailureText(result) + QStringLiteral("\n\n") + result.error);
         return;
     }
+    if (result.skipped > 0)
+        m_prompter.prompt(Message{kProgramTitle, opmlImportSummary(result) + QLatin1Char('.'),
+                                  MessageButtons::Ok, MessageIcon::Information});
     Q_EMIT refreshTimerStopRequested();
     Q_EMIT refreshTimerRestartRequested(kImportedRefreshMs);
 }
@@ -612,18 +615,18 @@ void ManagerWindow::exportOpml() {
     m_exportThread = std::thread([this, target, progress] {
         QString text;
         QString error;
-        const bool built = buildOpmlExport(m_store, *m_fetcher, &text, &error,
-                                           [&](int done, int total) {
-            QMetaObject::invokeMethod(
-                this,
-                [progress, done, total] {
-                    if (progress) {
-                        progress->setMaximum(total);
-                        progress->setValue(done);
-                    }
-                },
-                Qt::QueuedConnection);
-        });
+        const bool built =
+            buildOpmlExport(m_store, *m_fetcher, &text, &error, [&](int done, int total) {
+                QMetaObject::invokeMethod(
+                    this,
+                    [progress, done, total] {
+                        if (progress) {
+                            progress->setMaximum(total);
+                            progress->setValue(done);
+                        }
+                    },
+                    Qt::QueuedConnection);
+            });
         QMetaObject::invokeMethod(
             this, [this, built, text, error, target] { finishExport(built, text, error, target); },
             Qt::QueuedConnection);

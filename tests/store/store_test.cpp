@@ -185,6 +185,12 @@ TEST_F(FeedListOperations, RefusedOrFailedChangesAreToldAndChangeNothing) {
     }
     EXPECT_EQ(view.rows, rows);
 
+    view.rows.removeLast(); // as if the file changed behind the list's back
+    view.current = 1;
+    EXPECT_FALSE(moveSelectedFeedUp(store, view, prompter));
+    expectOneError("changed outside");
+    EXPECT_EQ(rowUrls().size(), 3);
+
     // A folder where the lock file belongs makes every save fail at once.
     QFile::remove(StoreLock::lockPathFor(store.storePath()));
     ASSERT_TRUE(QDir().mkpath(StoreLock::lockPathFor(store.storePath())));
@@ -193,12 +199,8 @@ TEST_F(FeedListOperations, RefusedOrFailedChangesAreToldAndChangeNothing) {
     EXPECT_FALSE(deleteSelectedFeeds(store, view, prompter));
     expectOneError("could not be saved");
     EXPECT_EQ(rowUrls().size(), 3);
-    view.rows.removeLast(); // as if the file changed behind the list's back
-    view.current = 1;
-    EXPECT_FALSE(moveSelectedFeedUp(store, view, prompter));
-    expectOneError("changed outside");
-    EXPECT_EQ(rowUrls().size(), 3);
     EXPECT_EQ(fileBytes(), before);
+    ASSERT_TRUE(QDir().rmdir(StoreLock::lockPathFor(store.storePath())));
 
     ASSERT_TRUE(writeFile(store.storePath(), "<root><feed"));
     EXPECT_FALSE(addFeed(store, view, prompter, "http://new/", 10));
