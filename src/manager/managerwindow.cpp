@@ -132,7 +132,8 @@ constexpr int kImportedRefreshMs = 7200000;
 ManagerWindow::ManagerWindow(const FeedStore& store, Prompter& prompter, QWidget* parent)
     : QWidget(parent, Qt::Window), m_store(store), m_prompter(prompter),
       m_colourChooser(dialogColourChooser()), m_fileChooser(openFileDialog),
-      m_saveFileChooser(saveFileDialog), m_storeWaitMs(kStoreWaitMs) {
+      m_saveFileChooser(saveFileDialog),
+      m_storeWaitMs(kStoreWaitMs) {
     setObjectName(QStringLiteral("rssEditor"));
     setWindowTitle(QStringLiteral("Quorvel RSS Feed Manager"));
     m_settings = named(new QTabWidget, QStringLiteral("settings"));
@@ -615,18 +616,18 @@ void ManagerWindow::exportOpml() {
     m_exportThread = std::thread([this, target, progress] {
         QString text;
         QString error;
-        const bool built =
-            buildOpmlExport(m_store, *m_fetcher, &text, &error, [&](int done, int total) {
-                QMetaObject::invokeMethod(
-                    this,
-                    [progress, done, total] {
-                        if (progress) {
-                            progress->setMaximum(total);
-                            progress->setValue(done);
-                        }
-                    },
-                    Qt::QueuedConnection);
-            });
+        const bool built = buildOpmlExport(m_store, *m_fetcher, &text, &error,
+                                           [&](int done, int total) {
+            QMetaObject::invokeMethod(
+                this,
+                [progress, done, total] {
+                    if (progress) {
+                        progress->setMaximum(total);
+                        progress->setValue(done);
+                    }
+                },
+                Qt::QueuedConnection);
+        });
         QMetaObject::invokeMethod(
             this, [this, built, text, error, target] { finishExport(built, text, error, target); },
             Qt::QueuedConnection);

@@ -133,8 +133,7 @@ QString lookUpFeedTitle(const XmlDocument& feed) {
 
 QString lookUpFeedTitle(Fetcher& fetcher, const QString& url) {
     const FetchResult result = fetcher.fetch(url);
-    const XmlDocument feed =
-        result.ok ? XmlDocument::parse(result.body, nullptr, result.charset) : XmlDocument();
+    const XmlDocument feed = result.ok ? XmlDocument::parse(result.body, nullptr, result.charset) : XmlDocument();
     return feed.isNull() ? kNotFound : lookUpFeedTitle(feed);
 }
 
@@ -161,8 +160,7 @@ bool buildOpmlExport(const FeedStore& store, Fetcher& fetcher, QString* text, QS
     std::unique_ptr<FetchBatch> batch = fetcher.start(urls);
     for (int i = 0; i < urls.size(); ++i) {
         const FetchResult result = batch->take(static_cast<std::size_t>(i));
-        const XmlDocument feed =
-            result.ok ? XmlDocument::parse(result.body, nullptr, result.charset) : XmlDocument();
+        const XmlDocument feed = result.ok ? XmlDocument::parse(result.body, nullptr, result.charset) : XmlDocument();
         const QString title = xmlAttribute(feed.isNull() ? kNotFound : lookUpFeedTitle(feed));
         out += QStringLiteral("<outline text=\"") + title + QStringLiteral("\" title=\"") + title +
                QStringLiteral("\" xmlUrl = \"") + xmlAttribute(urls.at(i)) +
