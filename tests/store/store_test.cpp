@@ -209,6 +209,23 @@ TEST_F(FeedListOperations, RefusedOrFailedChangesAreToldAndChangeNothing) {
     EXPECT_EQ(fileBytes(), "<root><feed");
 }
 
+TEST_F(FeedListOperations, AddAndEditRefuseAddressesOtherThanTheWebWithAMessage) {
+    fill("<feed url='http://127.0.0.1:1/a'/>");
+    const QByteArray before = fileBytes();
+    view.current = 0;
+    for (const char* typed : {"htp://x", "file:///etc/passwd", "/dev/ptmx"}) {
+        EXPECT_FALSE(addFeed(store, view, prompter, withUrlScheme(typed), 10)) << typed;
+        expectOneError("not a web address");
+        view.newFeed = typed;
+        EXPECT_FALSE(editSelectedFeed(store, view, prompter)) << typed;
+        expectOneError("not a web address");
+    }
+    EXPECT_EQ(fileBytes(), before);
+    view.newFeed = "127.0.0.1:1/typed";
+    EXPECT_TRUE(editSelectedFeed(store, view, prompter)) << "no scheme still gets http://";
+    EXPECT_EQ(rowUrls(), QStringList({"http://127.0.0.1:1/typed"}));
+}
+
 TEST_F(FeedListOperations, OpmlImportAppendsFeedOutlinesAtAnyDepthAndBadFilesChangeNothing) {
     const QString data = QStringLiteral(QUORVEL_TEST_DATA "/opml/");
     fill("<feed url='http://old/' num='10' headers='false' disabled='false'/>",
