@@ -52,6 +52,7 @@ case "$mode" in
   bench)
     "$build/bench/page_bench"
     "$build/bench/refresh_bench" 200 30 100 5
+    "$build/bench/deadfeeds_bench" 5000 5
     ;;
   fuzz)
     # Crash, timeout and leak inputs land in build-fuzz/ (crash-*, timeout-*, leak-*);

@@ -91,14 +91,14 @@ int runHeadlessRefresh(const CommandLine& line) {
     return 1;
 }
 
-// The feed list the OPML commands work on; a first start creates it as the reader would.
+// The feed list the OPML commands work on; a first start creates it as the reader would,
+// under the store lock, so two commands started at once never write over each other.
 bool openStore(const CommandLine& line, FeedStore* store) {
     *store = FeedStore(resolveDataFolder(line.dataDir, QCoreApplication::applicationDirPath()));
     if (store->exists())
         return true;
     QString error;
-    if (store->save(XmlDocument::parse(defaultStoreText().toUtf8()), &error) &&
-        applySettingsDefaults(*store, &error))
+    if (createDefaultStore(*store, &error))
         return true;
     std::fprintf(stderr, "quorvel: %s\n", error.toLocal8Bit().constData());
     return false;
@@ -110,12 +110,13 @@ int runOpmlImport(const CommandLine& line) {
         return 1;
     const OpmlImportResult result = importOpml(store, line.importOpml, nullptr);
     if (!result.ok) {
-        std::fprintf(stderr, "quorvel: %s\n%s\n", kInvalidOpmlMessage,
+        std::fprintf(stderr, "quorvel: %s\n%s\n",
+                     opmlImportFailureText(result).toLocal8Bit().constData(),
                      result.error.toLocal8Bit().constData());
         return 1;
     }
-    std::fprintf(stderr, "Imported %d feeds into %s\n", result.added,
-                 QDir::toNativeSeparators(store.storePath()).toLocal8Bit().constData());
+    const QString summary = opmlImportSummary(result, QDir::toNativeSeparators(store.storePath()));
+    std::fprintf(stderr, "%s\n", summary.toLocal8Bit().constData());
     return 0;
 }
 

@@ -576,11 +576,15 @@ void ManagerWindow::onExportClicked() {
 }
 
 void ManagerWindow::importOpml(const QString& path) {
-    const OpmlImportResult result = quorvel::importOpml(m_store, path, m_feedListView.get());
+    const OpmlImportResult result =
+        quorvel::importOpml(m_store, path, m_feedListView.get(), m_storeWaitMs);
     if (!result.ok) {
-        tellError(QLatin1String(kInvalidOpmlMessage) + QStringLiteral("\n\n") + result.error);
+        tellError(opmlImportFailureText(result) + QStringLiteral("\n\n") + result.error);
         return;
     }
+    if (result.skipped > 0)
+        m_prompter.prompt(Message{kProgramTitle, opmlImportSummary(result) + QLatin1Char('.'),
+                                  MessageButtons::Ok, MessageIcon::Information});
     Q_EMIT refreshTimerStopRequested();
     Q_EMIT refreshTimerRestartRequested(kImportedRefreshMs);
 }

@@ -5,9 +5,18 @@
 
 namespace quorvel {
 
-// Replaces the file at path with bytes in one step (temporary file, then rename): readers see
-// the old content or the new, never a part. On failure the old file is untouched and *error
-// says why, naming the file.
-bool writeFileAtomically(const QString& path, const QByteArray& bytes, QString* error = nullptr);
+// Who may read a file the atomic writer creates.
+enum class FileAccess {
+    OwnerOnly, // 0600: files that hold the user's feeds (the store, the page, the log)
+    Shared,    // 0666 less the umask: files the user hands on, such as an OPML export
+};
+
+// Replaces the file at path with bytes in one step: a new file created beside it (never
+// through a link), written unbuffered and checked, flushed to the disk, then renamed over
+// path. Readers see the old content or the new, never a part. A link at path is replaced,
+// never followed. On failure the old file is untouched, *error says why, naming the file,
+// and *errorNumber holds the errno of the step that failed.
+bool writeFileAtomically(const QString& path, const QByteArray& bytes, QString* error = nullptr,
+                         FileAccess access = FileAccess::OwnerOnly, int* errorNumber = nullptr);
 
 } // namespace quorvel

@@ -83,14 +83,12 @@ CycleEnd RefreshCycle::refreshFeeds() {
         return end;
     };
 
-    if (!m_store.exists()) {
-        if (!writeTextFile(m_store.storePath(), defaultStoreText(), false, &error)) {
-            m_port.prompt(
-                errorMessage(QStringLiteral("The feed list could not be created.\n%1").arg(error)));
-            return finish(CycleEnd::PageNotWritten);
-        }
-        if (!applySettingsDefaults(m_store, &error))
-            errorSink(error, 0, QStringLiteral("applySettingsDefaults: refreshFeeds"));
+    // Created under the store lock and only while still missing, so a first start never
+    // writes over a feed list another writer (an import) has just made.
+    if (!m_store.exists() && !createDefaultStore(m_store, &error)) {
+        m_port.prompt(
+            errorMessage(QStringLiteral("The feed list could not be created.\n%1").arg(error)));
+        return finish(CycleEnd::PageNotWritten);
     }
 
     QString loadError;
@@ -158,6 +156,7 @@ CycleEnd RefreshCycle::refreshFeeds() {
         }
     }
     std::unique_ptr<FetchBatch> batch = m_fetcher.start(urls);
+    BadFeedLog badFeeds(m_store.errorLogPath());
 
     QString pageText;
     const QString count = QString::number(entries.size());
@@ -177,7 +176,7 @@ CycleEnd RefreshCycle::refreshFeeds() {
                 feedAddress = QUrl(result.finalUrl.isEmpty() ? slot.url : result.finalUrl);
             }
             if (feed.isNull()) {
-                if (logBadFeed(m_store, static_cast<int>(i)))
+                if (badFeeds.logBadFeed(slot.url))
                     m_errorFlag = true;
             } else {
                 appendFeedMarkup(feed, slot.articleLimit, slot.headingsOnly, i == 0, &pageText,

@@ -89,6 +89,19 @@ QString minutesTextFromStore(const XmlNode& root, QStringList* problems) {
     return QString::number(milliseconds / 60000.0, 'g', 15);
 }
 
+void writeDisplayValues(XmlNode& root, const DisplaySettings& settings, int refreshMs) {
+    root.setAttribute(QStringLiteral("heading"), fontStyleText(settings.heading));
+    root.setAttribute(QStringLiteral("body"), bodyStyleText(settings.body, settings.background));
+    root.setAttribute(QStringLiteral("link"), fontStyleText(settings.link));
+    root.setAttribute(QStringLiteral("hover"), linkStateStyleText(settings.hover));
+    root.setAttribute(QStringLiteral("visited"), linkStateStyleText(settings.visited));
+    root.setAttribute(QStringLiteral("bDate"), fontStyleText(settings.date));
+    root.setAttribute(QStringLiteral("refresh"), QString::number(refreshMs));
+    root.setAttribute(QStringLiteral("trans"), settings.trans.trimmed());
+    root.setAttribute(QStringLiteral("min"),
+                      settings.startMinimised ? QStringLiteral("true") : QStringLiteral("false"));
+}
+
 } // namespace
 
 QString weightOf(bool bold) {
@@ -197,30 +210,19 @@ bool saveDisplaySettings(const FeedStore& store, const DisplaySettings& settings
                          .arg(settings.refreshMinutes);
         return false;
     }
-    XmlDocument document = store.load(error);
-    if (document.isNull())
-        return false;
-    std::vector<XmlNode> roots = queryNodes(document, QStringLiteral("//root"));
-    if (roots.empty()) {
-        if (error)
-            *error = QStringLiteral("%1 has no root element")
-                         .arg(QDir::toNativeSeparators(store.storePath()));
-        return false;
-    }
-    for (XmlNode& root : roots) {
-        root.setAttribute(QStringLiteral("heading"), fontStyleText(settings.heading));
-        root.setAttribute(QStringLiteral("body"),
-                          bodyStyleText(settings.body, settings.background));
-        root.setAttribute(QStringLiteral("link"), fontStyleText(settings.link));
-        root.setAttribute(QStringLiteral("hover"), linkStateStyleText(settings.hover));
-        root.setAttribute(QStringLiteral("visited"), linkStateStyleText(settings.visited));
-        root.setAttribute(QStringLiteral("bDate"), fontStyleText(settings.date));
-        root.setAttribute(QStringLiteral("refresh"), QString::number(*refresh));
-        root.setAttribute(QStringLiteral("trans"), settings.trans.trimmed());
-        root.setAttribute(QStringLiteral("min"), settings.startMinimised ? QStringLiteral("true")
-                                                                         : QStringLiteral("false"));
-    }
-    return store.save(document, error);
+    return store.modify(
+        [&](XmlDocument& document, QString* why) {
+            std::vector<XmlNode> roots = queryNodes(document, QStringLiteral("//root"));
+            if (roots.empty()) {
+                *why = QStringLiteral("%1 has no root element")
+                           .arg(QDir::toNativeSeparators(store.storePath()));
+                return false;
+            }
+            for (XmlNode& root : roots)
+                writeDisplayValues(root, settings, *refresh);
+            return true;
+        },
+        error);
 }
 
 bool isStoreBusy(const FeedStore& store) {

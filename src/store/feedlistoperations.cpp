@@ -1,5 +1,6 @@
 #include "feedlistoperations.h"
 
+#include <functional>
 #include <limits>
 #include <vector>
 
@@ -43,53 +44,83 @@ void tellAndReload(const FeedStore& store, FeedListView& view, Prompter& prompte
     reloadFeedList(store, view);
 }
 
-// The store loaded for one change, with its feed entries in list order.
-struct LoadedStore {
-    XmlDocument document;
-    XmlNode root;
-    std::vector<XmlNode> feeds;
-};
+// One change of the feed entries as a store transaction. change gets the root and its feed
+// entries in list order; it runs only when they still match the rows, since rows address
+// entries by position and a file changed behind the window's back would make the change hit
+// the wrong entry.
+using FeedChange =
+    std::function<void(XmlDocument& document, XmlNode& root, std::vector<XmlNode>& feeds)>;
 
-bool loadForChange(const FeedStore& store, FeedListView& view, Prompter& prompter,
-                   LoadedStore* loaded) {
+bool changeFeeds(const FeedStore& store, FeedListView& view, Prompter& prompter, int waitMs,
+                 const FeedChange& change) {
+    const int rows = view.rowCount();
     QString error;
-    loaded->document = store.load(&error);
-    if (loaded->document.isNull()) {
+    StoreProblem problem = StoreProblem::None;
+    const bool saved = store.modify(
+        [&](XmlDocument& document, QString* why) {
+            XmlNode root = document.documentElement();
+            std::vector<XmlNode> feeds = root.childElements(kFeed);
+            if (static_cast<int>(feeds.size()) != rows) {
+                *why = QStringLiteral("The feed store %1 holds %2 feeds but the list shows %3; "
+                                      "the file was changed outside this window.")
+                           .arg(nativeStorePath(store))
+                           .arg(feeds.size())
+                           .arg(rows);
+                return false;
+            }
+            change(document, root, feeds);
+            return true;
+        },
+        &error, waitMs, &problem);
+    if (saved)
+        return true;
+    switch (problem) {
+    case StoreProblem::Busy:
+        tellError(prompter, QStringLiteral("The feed store %1 is being written elsewhere and did "
+                                           "not become free within %2 seconds.\n\nNothing was "
+                                           "changed; please try again.")
+                                .arg(nativeStorePath(store))
+                                .arg(waitMs / 1000.0));
+        break;
+    case StoreProblem::Unreadable:
         tellError(prompter, QStringLiteral("The feed store %1 could not be read: %2\n\nNothing "
                                            "was changed.")
                                 .arg(nativeStorePath(store), error));
-        return false;
-    }
-    loaded->root = loaded->document.documentElement();
-    loaded->feeds = loaded->root.childElements(kFeed);
-    // Rows address entries by position, so a file changed behind the window's back would
-    // make the change hit the wrong entry.
-    if (static_cast<int>(loaded->feeds.size()) != view.rowCount()) {
+        break;
+    case StoreProblem::Refused:
+        tellAndReload(store, view, prompter, error);
+        break;
+    default:
         tellAndReload(store, view, prompter,
-                      QStringLiteral("The feed store %1 holds %2 feeds but the list shows %3; "
-                                     "the file was changed outside this window.")
-                          .arg(nativeStorePath(store))
-                          .arg(loaded->feeds.size())
-                          .arg(view.rowCount()));
-        return false;
+                      QStringLiteral("The feed store %1 could not be saved: %2")
+                          .arg(nativeStorePath(store), error));
+        break;
     }
-    return true;
+    return false;
 }
 
-bool saveChange(const FeedStore& store, const LoadedStore& loaded, FeedListView& view,
-                Prompter& prompter) {
-    QString error;
-    if (store.save(loaded.document, &error))
+// Feeds are fetched from the web only; any other address is refused where it is typed.
+bool isWebAddressOrTell(const QString& url, Prompter& prompter) {
+    if (isWebAddress(url))
         return true;
-    tellAndReload(store, view, prompter,
-                  QStringLiteral("The feed store %1 could not be saved: %2")
-                      .arg(nativeStorePath(store), error));
+    tellError(prompter, QStringLiteral("\"%1\" is not a web address. Only addresses that start "
+                                       "with http:// or https:// and name a host can be feeds.")
+                            .arg(url));
     return false;
 }
 
 void setFlags(XmlNode& feed, bool headingsOnly, bool disabled) {
     feed.setAttribute(QStringLiteral("headers"), trueFalse(headingsOnly));
     feed.setAttribute(QStringLiteral("disabled"), trueFalse(disabled));
+}
+
+// Puts the entry at row `moved` before the entry at row `before`.
+bool moveFeed(const FeedStore& store, FeedListView& view, Prompter& prompter, int moved,
+              int before) {
+    return changeFeeds(store, view, prompter, kStoreWaitMs,
+                       [&](XmlDocument&, XmlNode& root, std::vector<XmlNode>& feeds) {
+                           root.insertBefore(feeds[moved], feeds[before]);
+                       });
 }
 
 void swapRows(FeedListView& view, int row, int other) {
@@ -187,17 +218,18 @@ bool reloadFeedList(const FeedStore& store, FeedListView& view, QString* error) 
 
 bool addFeed(const FeedStore& store, FeedListView& view, Prompter& prompter, const QString& url,
              int count) {
-    LoadedStore loaded;
-    if (!loadForChange(store, view, prompter, &loaded))
+    if (!isWebAddressOrTell(url, prompter))
         return false;
     const bool headingsOnly = view.justHeadings();
     const bool disabled = view.feedDisabled();
-    XmlNode feed = loaded.document.createElement(kFeed);
-    feed.setAttribute(QStringLiteral("url"), url);
-    feed.setAttribute(QStringLiteral("num"), QString::number(count));
-    setFlags(feed, headingsOnly, disabled);
-    loaded.root.appendChild(feed);
-    if (!saveChange(store, loaded, view, prompter))
+    if (!changeFeeds(store, view, prompter, kStoreWaitMs,
+                     [&](XmlDocument& document, XmlNode& root, std::vector<XmlNode>&) {
+                         XmlNode feed = document.createElement(kFeed);
+                         feed.setAttribute(QStringLiteral("url"), url);
+                         feed.setAttribute(QStringLiteral("num"), QString::number(count));
+                         setFlags(feed, headingsOnly, disabled);
+                         root.appendChild(feed);
+                     }))
         return false;
     view.appendRow(feedListRow(url, view.numArticlesText().trimmed(), headingsOnly, disabled));
     view.repaint();
@@ -218,28 +250,21 @@ bool editSelectedFeed(const FeedStore& store, FeedListView& view, Prompter& prom
     const std::optional<int> count = articleCountOrTell(view.numArticlesText(), prompter);
     if (!count)
         return false;
-    if (!waitUntilStoreFree(store, storeWaitMs)) {
-        tellError(prompter, QStringLiteral("The feed store %1 is being written elsewhere and did "
-                                           "not become free within %2 seconds.\n\nNothing was "
-                                           "changed; please try again.")
-                                .arg(nativeStorePath(store))
-                                .arg(storeWaitMs / 1000.0));
-        return false;
-    }
     const QString url = withUrlScheme(view.newFeedText());
     view.setNewFeedText(url);
-
-    LoadedStore loaded;
-    if (!loadForChange(store, view, prompter, &loaded))
+    if (!isWebAddressOrTell(url, prompter))
         return false;
     const bool headingsOnly = view.justHeadings();
     const bool disabled = view.feedDisabled();
-    XmlNode feed = loaded.feeds[row];
-    feed.setAttribute(QStringLiteral("url"), url);
-    // The number, not the typed text, goes to the file: the refresh reads `num` as a number.
-    feed.setAttribute(QStringLiteral("num"), QString::number(*count));
-    setFlags(feed, headingsOnly, disabled);
-    if (!saveChange(store, loaded, view, prompter))
+    if (!changeFeeds(store, view, prompter, storeWaitMs,
+                     [&](XmlDocument&, XmlNode&, std::vector<XmlNode>& feeds) {
+                         XmlNode& feed = feeds[row];
+                         feed.setAttribute(QStringLiteral("url"), url);
+                         // The number, not the typed text, goes to the file: the refresh
+                         // reads `num` as a number.
+                         feed.setAttribute(QStringLiteral("num"), QString::number(*count));
+                         setFlags(feed, headingsOnly, disabled);
+                     }))
         return false;
     view.removeRow(row);
     view.insertRow(row, feedListRow(url, view.numArticlesText().trimmed(), headingsOnly, disabled));
@@ -254,12 +279,11 @@ bool deleteSelectedFeeds(const FeedStore& store, FeedListView& view, Prompter& p
             selected.push_back(row);
     if (selected.empty())
         return false;
-    LoadedStore loaded;
-    if (!loadForChange(store, view, prompter, &loaded))
-        return false;
-    for (int row : selected)
-        loaded.root.removeChild(loaded.feeds[row]);
-    if (!saveChange(store, loaded, view, prompter))
+    if (!changeFeeds(store, view, prompter, kStoreWaitMs,
+                     [&](XmlDocument&, XmlNode& root, std::vector<XmlNode>& feeds) {
+                         for (int row : selected)
+                             root.removeChild(feeds[row]);
+                     }))
         return false;
     for (int row : selected)
         view.removeRow(row);
@@ -271,11 +295,7 @@ bool moveSelectedFeedUp(const FeedStore& store, FeedListView& view, Prompter& pr
     const int row = view.currentRow();
     if (row <= 0 || row >= view.rowCount())
         return false;
-    LoadedStore loaded;
-    if (!loadForChange(store, view, prompter, &loaded))
-        return false;
-    loaded.root.insertBefore(loaded.feeds[row], loaded.feeds[row - 1]);
-    if (!saveChange(store, loaded, view, prompter))
+    if (!moveFeed(store, view, prompter, row, row - 1))
         return false;
     swapRows(view, row, row - 1);
     return true;
@@ -285,11 +305,7 @@ bool moveSelectedFeedDown(const FeedStore& store, FeedListView& view, Prompter& 
     const int row = view.currentRow();
     if (row < 0 || row >= view.rowCount() - 1)
         return false;
-    LoadedStore loaded;
-    if (!loadForChange(store, view, prompter, &loaded))
-        return false;
-    loaded.root.insertBefore(loaded.feeds[row + 1], loaded.feeds[row]);
-    if (!saveChange(store, loaded, view, prompter))
+    if (!moveFeed(store, view, prompter, row + 1, row))
         return false;
     swapRows(view, row, row + 1);
     return true;

@@ -5,15 +5,13 @@
 #include <QString>
 #include <QStringList>
 
+#include "store/feedstore.h"
+
 namespace quorvel {
 
 class FeedListView;
-class FeedStore;
 class Prompter;
 class XmlDocument;
-
-// How long a change waits for another writer of the store to finish before it gives up.
-inline constexpr int kStoreWaitMs = 5000;
 
 // The address to store for a typed URL: the trimmed text as typed when it already starts with
 // a scheme (letters and "://", any letter case), otherwise "http://" and the text.
@@ -47,20 +45,23 @@ QStringList feedListRows(const XmlDocument& document, QStringList* problems = nu
 // view as it was, when the store cannot be loaded (*error says why).
 bool reloadFeedList(const FeedStore& store, FeedListView& view, QString* error = nullptr);
 
-// The five changes below load the store, change it and save it, then change the view the same
-// way; row i stands for the root's i-th `feed` child. When the store cannot be loaded or saved,
-// or the view and the file no longer match, the user is told (titled "Error", naming the file
-// and the reason), the file is left as it was and the rows are filled again from the file.
-// Each returns true when the store was changed.
+// The five changes below change the store in one transaction (FeedStore::modify: lock, load,
+// change, save), then change the view the same way; row i stands for the root's i-th `feed`
+// child. When the store is busy past the wait, cannot be loaded or saved, or the view and the
+// file no longer match, the user is told (titled "Error", naming the file and the reason) and
+// the file is left as it was; after a failed save or a mismatch the rows are filled again
+// from the file. Each returns true when the store was changed.
 
 // Appends an entry url/count with the view's check boxes as `headers`/`disabled`, and a row
-// showing the count text as typed.
+// showing the count text as typed. Refuses, with a message, a url that is not a web address
+// (isWebAddress).
 bool addFeed(const FeedStore& store, FeedListView& view, Prompter& prompter, const QString& url,
              int count);
 
 // Rewrites the entry of the current row from the entry fields: a URL without a scheme gets
 // "http://" in front (in the text box too). Refuses, with a message, no current row, an empty
-// URL, a count that is not 0 to 32767, and a store still busy after storeWaitMs.
+// URL, a count that is not 0 to 32767, an address that is not a web address, and a store
+// still busy after storeWaitMs.
 bool editSelectedFeed(const FeedStore& store, FeedListView& view, Prompter& prompter,
                       int storeWaitMs = kStoreWaitMs);
 

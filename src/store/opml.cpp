@@ -24,41 +24,103 @@ QString xmlAttribute(QString text) {
     return text;
 }
 
+OpmlImportFailure failureOf(StoreProblem problem) {
+    switch (problem) {
+    case StoreProblem::Busy:
+        return OpmlImportFailure::StoreBusy;
+    case StoreProblem::Unreadable:
+        return OpmlImportFailure::StoreUnreadable;
+    case StoreProblem::DiskFull:
+        return OpmlImportFailure::DiskFull;
+    case StoreProblem::ReadOnly:
+        return OpmlImportFailure::StoreReadOnly;
+    default:
+        return OpmlImportFailure::StoreNotSaved;
+    }
+}
+
 } // namespace
 
-OpmlImportResult importOpml(const FeedStore& store, const QString& opmlPath, FeedListView* view) {
+OpmlImportResult importOpml(const FeedStore& store, const QString& opmlPath, FeedListView* view,
+                            int waitMs) {
     OpmlImportResult result;
     const XmlDocument opml = XmlDocument::fromFile(opmlPath, &result.error);
-    if (opml.isNull())
+    if (opml.isNull()) {
+        result.failure = OpmlImportFailure::NotOpml;
         return result;
-    XmlDocument document = store.load(&result.error);
-    if (document.isNull())
-        return result;
-    XmlNode root = document.documentElement();
-    QStringList rows;
-    for (const XmlNode& outline : opml.selectNodes(QStringLiteral("//opml//outline"))) {
-        const std::optional<QString> url = outline.getAttribute(QStringLiteral("xmlUrl"));
-        if (!url || url->trimmed().isEmpty())
-            continue;
-        XmlNode feed = document.createElement(QStringLiteral("feed"));
-        feed.setAttribute(QStringLiteral("url"), url->trimmed());
-        feed.setAttribute(QStringLiteral("num"), QStringLiteral("1"));
-        feed.setAttribute(QStringLiteral("headers"), QStringLiteral("True"));
-        feed.setAttribute(QStringLiteral("disabled"), QStringLiteral("False"));
-        root.appendChild(feed);
-        rows << feedListRow(url->trimmed(), QStringLiteral("1"), true, false);
     }
-    for (XmlNode r : queryNodes(document, QStringLiteral("//root")))
-        r.setAttribute(QStringLiteral("refresh"), QStringLiteral("7200000"));
-    // One save for the whole file: either every outline is in the store or none is.
-    if (!store.save(document, &result.error))
+    QStringList urls;
+    for (const XmlNode& outline : opml.selectNodes(QStringLiteral("//opml//outline"))) {
+        const QString url = outline.getAttribute(QStringLiteral("xmlUrl")).value_or(QString());
+        if (url.trimmed().isEmpty())
+            continue; // a grouping outline
+        if (isWebAddress(url))
+            urls << url.trimmed();
+        else
+            ++result.skipped;
+    }
+    StoreProblem problem = StoreProblem::None;
+    // One transaction for the whole file: either every outline is in the store or none is,
+    // and feeds another writer adds meanwhile are kept.
+    const bool saved = store.modify(
+        [&](XmlDocument& document, QString*) {
+            XmlNode root = document.documentElement();
+            for (const QString& url : urls) {
+                XmlNode feed = document.createElement(QStringLiteral("feed"));
+                feed.setAttribute(QStringLiteral("url"), url);
+                feed.setAttribute(QStringLiteral("num"), QStringLiteral("1"));
+                feed.setAttribute(QStringLiteral("headers"), QStringLiteral("True"));
+                feed.setAttribute(QStringLiteral("disabled"), QStringLiteral("False"));
+                root.appendChild(feed);
+            }
+            for (XmlNode r : queryNodes(document, QStringLiteral("//root")))
+                r.setAttribute(QStringLiteral("refresh"), QStringLiteral("7200000"));
+            return true;
+        },
+        &result.error, waitMs, &problem);
+    if (!saved) {
+        result.failure = failureOf(problem);
         return result;
+    }
     if (view)
-        for (const QString& row : rows)
-            view->appendRow(row);
+        for (const QString& url : urls)
+            view->appendRow(feedListRow(url, QStringLiteral("1"), true, false));
     result.ok = true;
-    result.added = static_cast<int>(rows.size());
+    result.added = static_cast<int>(urls.size());
     return result;
+}
+
+QString opmlImportFailureText(const OpmlImportResult& result) {
+    switch (result.failure) {
+    case OpmlImportFailure::None:
+        return QString();
+    case OpmlImportFailure::NotOpml:
+        return QLatin1String(kInvalidOpmlMessage);
+    case OpmlImportFailure::StoreBusy:
+        return QStringLiteral("The feed list is busy: another program is changing it. Nothing "
+                              "was imported; please try again in a moment.");
+    case OpmlImportFailure::DiskFull:
+        return QStringLiteral("The disk is full, so the feed list could not be saved. Nothing "
+                              "was imported; please free some space and try again.");
+    case OpmlImportFailure::StoreReadOnly:
+        return QStringLiteral("The feed list cannot be changed: its file or folder is "
+                              "read-only. Nothing was imported.");
+    case OpmlImportFailure::StoreUnreadable:
+        return QStringLiteral("The feed list could not be read, so nothing was imported. The "
+                              "file was left as it is.");
+    case OpmlImportFailure::StoreNotSaved:
+        break;
+    }
+    return QStringLiteral("The feed list could not be saved. Nothing was imported.");
+}
+
+QString opmlImportSummary(const OpmlImportResult& result, const QString& into) {
+    QString text = QStringLiteral("Imported %1 feeds").arg(result.added);
+    if (!into.isEmpty())
+        text += QStringLiteral(" into ") + into;
+    if (result.skipped > 0)
+        text += QStringLiteral("; %1 were not web addresses").arg(result.skipped);
+    return text;
 }
 
 QString lookUpFeedTitle(const XmlDocument& feed) {
@@ -116,7 +178,8 @@ bool exportOpml(const FeedStore& store, Fetcher& fetcher, const QString& targetP
     QString text;
     if (!buildOpmlExport(store, fetcher, &text, error, progress))
         return false;
-    return writeFileAtomically(targetPath, text.toUtf8(), error);
+    // The export is a file the user hands on, so it is created like any of the user's files.
+    return writeFileAtomically(targetPath, text.toUtf8(), error, FileAccess::Shared);
 }
 
 } // namespace quorvel

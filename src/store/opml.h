@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include "store/feedstore.h"
+
 namespace quorvel {
 
 class FeedListView;
@@ -11,11 +13,24 @@ class FeedStore;
 class Fetcher;
 class XmlDocument;
 
+// Why an OPML import added nothing.
+enum class OpmlImportFailure {
+    None,
+    NotOpml,         // the file is missing or not XML
+    StoreUnreadable, // the feed list cannot be read
+    StoreBusy,       // another writer kept the feed list locked for the whole wait
+    DiskFull,        // no room left to save the feed list
+    StoreReadOnly,   // the feed list's file or folder cannot be written
+    StoreNotSaved,   // any other failure to save
+};
+
 // What an OPML import did.
 struct OpmlImportResult {
-    bool ok = false; // false: the file could not be read as XML, or the store not saved
+    bool ok = false; // false: nothing was imported (failure says why)
     int added = 0;   // feed entries appended
-    QString error;   // why it failed, naming the file
+    int skipped = 0; // outlines whose xmlUrl is not a web address (isWebAddress), left out
+    OpmlImportFailure failure = OpmlImportFailure::None;
+    QString error; // the details, naming the file
 };
 
 // The message shown when a file cannot be imported.
@@ -23,10 +38,20 @@ inline constexpr const char* kInvalidOpmlMessage =
     "This does not seem to be a valid OPML file.  Please try again";
 
 // Appends one feed entry (url, num "1", headers "True", disabled "False") for every outline
-// with an xmlUrl below an opml element, sets `refresh` to two hours, and saves the store
-// once. Appends the matching rows to view when one is given. Grouping outlines without an
-// xmlUrl are skipped.
-OpmlImportResult importOpml(const FeedStore& store, const QString& opmlPath, FeedListView* view);
+// with a web address as xmlUrl below an opml element, sets `refresh` to two hours, and saves
+// the store once, in one transaction (FeedStore::modify, waiting at most waitMs for another
+// writer). Appends the matching rows to view when one is given. Grouping outlines without an
+// xmlUrl are passed over; outlines with another address are counted in `skipped`.
+OpmlImportResult importOpml(const FeedStore& store, const QString& opmlPath, FeedListView* view,
+                            int waitMs = kStoreWaitMs);
+
+// The message for a failed import: the invalid-file message for a file that is not OPML,
+// otherwise what kept the feed list from taking the feeds (busy, full disk, read-only...).
+QString opmlImportFailureText(const OpmlImportResult& result);
+
+// "Imported N feeds" (" into " and into when given), with "; K were not web addresses" when
+// outlines were skipped.
+QString opmlImportSummary(const OpmlImportResult& result, const QString& into = QString());
 
 // The channel title of a fetched feed document: the first title of the last channel,
 // "No Title" when that channel has none, empty without a channel.

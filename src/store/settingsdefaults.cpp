@@ -26,13 +26,8 @@ void setIfMissing(XmlNode& element, const QString& name, const QString& value) {
         element.setAttribute(name, value);
 }
 
-} // namespace
-
-bool applySettingsDefaults(const FeedStore& store, QString* error) {
-    XmlDocument document = store.load(error);
-    if (document.isNull())
-        return false;
-
+// Completes a loaded store document in memory; see applySettingsDefaults.
+bool completeDefaults(XmlDocument& document, QString*) {
     for (XmlNode root : queryNodes(document, QStringLiteral("//root"))) {
         // Each style value is completed on its own, so a store that lacks only one of them
         // is repaired without touching the others.
@@ -49,7 +44,18 @@ bool applySettingsDefaults(const FeedStore& store, QString* error) {
         setIfMissing(feed, QStringLiteral("headers"), QStringLiteral("false"));
         setIfMissing(feed, QStringLiteral("disabled"), QStringLiteral("false"));
     }
-    return store.save(document, error);
+    return true;
+}
+
+} // namespace
+
+bool applySettingsDefaults(const FeedStore& store, QString* error) {
+    return store.modify(completeDefaults, error);
+}
+
+bool createDefaultStore(const FeedStore& store, QString* error, StoreProblem* problem) {
+    return store.createIfMissing(defaultStoreText(), completeDefaults, error, kStoreWaitMs,
+                                 problem);
 }
 
 bool announceUpdate(Prompter& prompter, const FeedStore& store, QString* error) {

@@ -13,13 +13,15 @@ namespace {
 bool writeRootAttribute(const FeedStore& store, const QString& name, const QString& value,
                         const char* source) {
     QString error;
-    XmlDocument document = store.load(&error);
-    if (!document.isNull()) {
-        for (XmlNode root : queryNodes(document, QStringLiteral("//root")))
-            root.setAttribute(name, value);
-        if (store.save(document, &error))
+    const bool saved = store.modify(
+        [&](XmlDocument& document, QString*) {
+            for (XmlNode root : queryNodes(document, QStringLiteral("//root")))
+                root.setAttribute(name, value);
             return true;
-    }
+        },
+        &error);
+    if (saved)
+        return true;
     errorSink(error, 0, QLatin1String(source));
     return false;
 }

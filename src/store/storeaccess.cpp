@@ -29,6 +29,13 @@ XmlDocument loadXmlDocument(const QString& source, Fetcher* fetcher, QString* er
     return XmlDocument::parse(result.body, error, result.charset);
 }
 
+bool isWebAddress(const QString& url) {
+    const QUrl parsed(url.trimmed());
+    const QString scheme = parsed.scheme();
+    return parsed.isValid() && !parsed.host().isEmpty() &&
+           (scheme == QLatin1String("http") || scheme == QLatin1String("https"));
+}
+
 std::vector<XmlNode> queryNodes(const XmlDocument& document, const QString& xpath) {
     if (document.isNull())
         return {};

@@ -16,6 +16,10 @@ class Fetcher;
 XmlDocument loadXmlDocument(const QString& source, Fetcher* fetcher = nullptr,
                             QString* error = nullptr);
 
+// True for an absolute http or https URL (any letter case) that names a host: the only
+// addresses the reader fetches feeds from.
+bool isWebAddress(const QString& url);
+
 // Every node the XPath finds in the document (unprefixed names match by local name).
 std::vector<XmlNode> queryNodes(const XmlDocument& document, const QString& xpath);
 

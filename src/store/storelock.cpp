@@ -2,10 +2,12 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -16,28 +18,46 @@ namespace quorvel {
 
 namespace {
 
-int openLockFile(const QString& storePath) {
-    const QByteArray path = QFile::encodeName(StoreLock::lockPathFor(storePath));
-    return ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+// O_NOFOLLOW: a link planted under the lock file's name is refused, never opened; a
+// FIFO or device in its place is refused too (O_NONBLOCK keeps the open from hanging).
+int openLockFile(const QString& lockPath) {
+    const QByteArray path = QFile::encodeName(lockPath);
+    const int fd =
+        ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+    if (fd < 0)
+        return -1;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        errno = EINVAL;
+        return -1;
+    }
+    return fd;
 }
 
 } // namespace
 
-StoreLock::StoreLock(const QString& storePath, int timeoutMs) {
-    const int fd = openLockFile(storePath);
-    if (fd < 0)
+StoreLock::StoreLock(const QString& storePath, int timeoutMs) : m_lockPath(lockPathFor(storePath)) {
+    const int fd = openLockFile(m_lockPath);
+    if (fd < 0) {
+        m_errorNumber = errno;
         return;
+    }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
             m_fd = fd;
             return;
         }
-        if (errno != EWOULDBLOCK && errno != EINTR)
+        if (errno != EWOULDBLOCK && errno != EINTR) {
+            m_errorNumber = errno;
             break;
-        if (std::chrono::steady_clock::now() >= deadline)
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            m_timedOut = true;
             break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     ::close(fd);
 }
@@ -49,17 +69,25 @@ StoreLock::~StoreLock() {
     }
 }
 
+QString StoreLock::errorText() const {
+    const QString lockFile = QDir::toNativeSeparators(m_lockPath);
+    if (isLocked())
+        return QString();
+    if (m_timedOut)
+        return QStringLiteral("%1 is held by another writer").arg(lockFile);
+    return QStringLiteral("the lock file %1 cannot be opened: %2")
+        .arg(lockFile, QString::fromLocal8Bit(std::strerror(m_errorNumber)));
+}
+
 QString StoreLock::lockPathFor(const QString& storePath) {
     const QFileInfo info(storePath);
-    return info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".lock");
+    const QString canonical = QFileInfo(info.absolutePath()).canonicalFilePath();
+    const QString folder = canonical.isEmpty() ? info.absolutePath() : canonical;
+    return folder + QStringLiteral("/.") + info.fileName() + QStringLiteral(".lock");
 }
 
 bool StoreLock::isHeldElsewhere(const QString& storePath) {
-    StoreLock probe(storePath, 0);
-    // A folder we cannot create the lock file in cannot hold a writer either.
-    return !probe.isLocked() && QFileInfo(storePath).absoluteDir().exists() &&
-           QFileInfo(storePath).absoluteDir().isReadable() &&
-           QFileInfo::exists(lockPathFor(storePath));
+    return StoreLock(storePath, 0).timedOut();
 }
 
 } // namespace quorvel

@@ -175,6 +175,30 @@ TEST_F(ManagerWindowTest, ABusyStoreOpensEmptyAndItsUnreadSettingsAreNeverSavedO
     EXPECT_EQ(prompter.prompts.size(), 2u) << "the user was not told";
 }
 
+TEST_F(ManagerWindowTest, OnlyWebAddressesEnterAndImportsSayWhatHappened) {
+    open(30);
+    type("newFeed", "file:///etc/passwd");
+    click("Add");
+    ASSERT_EQ(prompter.prompts.size(), 1u);
+    EXPECT_EQ(prompter.prompts[0].title, "Error");
+    EXPECT_TRUE(prompter.prompts[0].text.contains("not a web address"));
+    EXPECT_EQ(text("newFeed"), "file:///etc/passwd") << "kept for correcting";
+    EXPECT_EQ(feeds()->count(), 2);
+
+    type("loadOPML_text", QUORVEL_TEST_DATA "/opml/mixed-schemes.opml");
+    click("importForOPML");
+    ASSERT_EQ(prompter.prompts.size(), 2u);
+    EXPECT_EQ(prompter.prompts[1].text, "Imported 2 feeds; 3 were not web addresses.");
+    EXPECT_EQ(feeds()->count(), 4);
+    {
+        StoreLock otherWriter(store.storePath(), 0);
+        click("importForOPML");
+    }
+    ASSERT_EQ(prompter.prompts.size(), 3u);
+    EXPECT_TRUE(prompter.prompts[2].text.startsWith("The feed list is busy"));
+    EXPECT_EQ(feeds()->count(), 4);
+}
+
 TEST_F(ManagerWindowTest, OpmlExportRunsBehindAProgressBoxAndWritesTheFile) {
     test::LoopbackServer server;
     server.setRoute("/news",

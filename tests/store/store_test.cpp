@@ -185,6 +185,12 @@ TEST_F(FeedListOperations, RefusedOrFailedChangesAreToldAndChangeNothing) {
     }
     EXPECT_EQ(view.rows, rows);
 
+    view.rows.removeLast(); // as if the file changed behind the list's back
+    view.current = 1;
+    EXPECT_FALSE(moveSelectedFeedUp(store, view, prompter));
+    expectOneError("changed outside");
+    EXPECT_EQ(rowUrls().size(), 3);
+
     // A folder where the lock file belongs makes every save fail at once.
     QFile::remove(StoreLock::lockPathFor(store.storePath()));
     ASSERT_TRUE(QDir().mkpath(StoreLock::lockPathFor(store.storePath())));
@@ -193,18 +199,31 @@ TEST_F(FeedListOperations, RefusedOrFailedChangesAreToldAndChangeNothing) {
     EXPECT_FALSE(deleteSelectedFeeds(store, view, prompter));
     expectOneError("could not be saved");
     EXPECT_EQ(rowUrls().size(), 3);
-    view.rows.removeLast(); // as if the file changed behind the list's back
-    view.current = 1;
-    EXPECT_FALSE(moveSelectedFeedUp(store, view, prompter));
-    expectOneError("changed outside");
-    EXPECT_EQ(rowUrls().size(), 3);
     EXPECT_EQ(fileBytes(), before);
+    ASSERT_TRUE(QDir().rmdir(StoreLock::lockPathFor(store.storePath())));
 
     ASSERT_TRUE(writeFile(store.storePath(), "<root><feed"));
     EXPECT_FALSE(addFeed(store, view, prompter, "http://new/", 10));
     expectOneError(QDir::toNativeSeparators(store.storePath()));
     EXPECT_EQ(view.rows.size(), 3);
     EXPECT_EQ(fileBytes(), "<root><feed");
+}
+
+TEST_F(FeedListOperations, AddAndEditRefuseAddressesOtherThanTheWebWithAMessage) {
+    fill("<feed url='http://127.0.0.1:1/a'/>");
+    const QByteArray before = fileBytes();
+    view.current = 0;
+    for (const char* typed : {"htp://x", "file:///etc/passwd", "/dev/ptmx"}) {
+        EXPECT_FALSE(addFeed(store, view, prompter, withUrlScheme(typed), 10)) << typed;
+        expectOneError("not a web address");
+        view.newFeed = typed;
+        EXPECT_FALSE(editSelectedFeed(store, view, prompter)) << typed;
+        expectOneError("not a web address");
+    }
+    EXPECT_EQ(fileBytes(), before);
+    view.newFeed = "127.0.0.1:1/typed";
+    EXPECT_TRUE(editSelectedFeed(store, view, prompter)) << "no scheme still gets http://";
+    EXPECT_EQ(rowUrls(), QStringList({"http://127.0.0.1:1/typed"}));
 }
 
 TEST_F(FeedListOperations, OpmlImportAppendsFeedOutlinesAtAnyDepthAndBadFilesChangeNothing) {
