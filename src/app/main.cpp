@@ -108,7 +108,7 @@ int runOpmlImport(const CommandLine& line) {
     FeedStore store{QString()};
     if (!openStore(line, &store))
         return 1;
-    const OpmlImportResult result = importOpml(store, line.importOpml, nullptr);
+    const OpmlImportResult result = importOpml(store, line.importOpml);
     if (!result.ok) {
         std::fprintf(stderr, "quorvel: %s\n%s\n",
                      opmlImportFailureText(result).toLocal8Bit().constData(),

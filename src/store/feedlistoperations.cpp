@@ -1,5 +1,6 @@
 #include "feedlistoperations.h"
 
+#include <algorithm>
 #include <functional>
 #include <limits>
 #include <vector>
@@ -9,9 +10,7 @@
 
 #include "platform/xmldocument.h"
 #include "store/displaysettings.h"
-#include "store/feedlistview.h"
 #include "store/feedstore.h"
-#include "store/prompter.h"
 #include "store/storeaccess.h"
 
 namespace quorvel {
@@ -29,105 +28,18 @@ QString nativeStorePath(const FeedStore& store) {
     return QDir::toNativeSeparators(store.storePath());
 }
 
-void tellError(Prompter& prompter, const QString& text) {
-    prompter.prompt(
-        Message{QStringLiteral("Error"), text, MessageButtons::Ok, MessageIcon::Exclamation});
-}
-
-// After a failed change the rows may no longer match the file; showing what the file holds
-// is the only state the user can trust.
-void tellAndReload(const FeedStore& store, FeedListView& view, Prompter& prompter,
-                   const QString& reason) {
-    tellError(prompter,
-              reason + QStringLiteral("\n\nNothing was changed; the list now shows the feeds "
-                                      "the file holds."));
-    reloadFeedList(store, view);
-}
-
-// One change of the feed entries as a store transaction. change gets the root and its feed
-// entries in list order; it runs only when they still match the rows, since rows address
-// entries by position and a file changed behind the window's back would make the change hit
-// the wrong entry.
-using FeedChange =
-    std::function<void(XmlDocument& document, XmlNode& root, std::vector<XmlNode>& feeds)>;
-
-bool changeFeeds(const FeedStore& store, FeedListView& view, Prompter& prompter, int waitMs,
-                 const FeedChange& change) {
-    const int rows = view.rowCount();
-    QString error;
-    StoreProblem problem = StoreProblem::None;
-    const bool saved = store.modify(
-        [&](XmlDocument& document, QString* why) {
-            XmlNode root = document.documentElement();
-            std::vector<XmlNode> feeds = root.childElements(kFeed);
-            if (static_cast<int>(feeds.size()) != rows) {
-                *why = QStringLiteral("The feed store %1 holds %2 feeds but the list shows %3; "
-                                      "the file was changed outside this window.")
-                           .arg(nativeStorePath(store))
-                           .arg(feeds.size())
-                           .arg(rows);
-                return false;
-            }
-            change(document, root, feeds);
-            return true;
-        },
-        &error, waitMs, &problem);
-    if (saved)
-        return true;
-    switch (problem) {
-    case StoreProblem::Busy:
-        tellError(prompter, QStringLiteral("The feed store %1 is being written elsewhere and did "
-                                           "not become free within %2 seconds.\n\nNothing was "
-                                           "changed; please try again.")
-                                .arg(nativeStorePath(store))
-                                .arg(waitMs / 1000.0));
-        break;
-    case StoreProblem::Unreadable:
-        tellError(prompter, QStringLiteral("The feed store %1 could not be read: %2\n\nNothing "
-                                           "was changed.")
-                                .arg(nativeStorePath(store), error));
-        break;
-    case StoreProblem::Refused:
-        tellAndReload(store, view, prompter, error);
-        break;
-    default:
-        tellAndReload(store, view, prompter,
-                      QStringLiteral("The feed store %1 could not be saved: %2")
-                          .arg(nativeStorePath(store), error));
-        break;
-    }
-    return false;
-}
-
 // Feeds are fetched from the web only; any other address is refused where it is typed.
-bool isWebAddressOrTell(const QString& url, Prompter& prompter) {
+QString webAddressProblem(const QString& url) {
     if (isWebAddress(url))
-        return true;
-    tellError(prompter, QStringLiteral("\"%1\" is not a web address. Only addresses that start "
-                                       "with http:// or https:// and name a host can be feeds.")
-                            .arg(url));
-    return false;
+        return QString();
+    return QStringLiteral("\"%1\" is not a web address. Only addresses that start with http:// "
+                          "or https:// and name a host can be feeds.")
+        .arg(url);
 }
 
 void setFlags(XmlNode& feed, bool headingsOnly, bool disabled) {
     feed.setAttribute(QStringLiteral("headers"), trueFalse(headingsOnly));
     feed.setAttribute(QStringLiteral("disabled"), trueFalse(disabled));
-}
-
-// Puts the entry at row `moved` before the entry at row `before`.
-bool moveFeed(const FeedStore& store, FeedListView& view, Prompter& prompter, int moved,
-              int before) {
-    return changeFeeds(store, view, prompter, kStoreWaitMs,
-                       [&](XmlDocument&, XmlNode& root, std::vector<XmlNode>& feeds) {
-                           root.insertBefore(feeds[moved], feeds[before]);
-                       });
-}
-
-void swapRows(FeedListView& view, int row, int other) {
-    const QString kept = view.rowText(row);
-    view.setRowText(row, view.rowText(other));
-    view.setRowText(other, kept);
-    view.setCurrentRow(other);
 }
 
 // Reads a Boolean attribute; a missing one means false, an unreadable one is reported.
@@ -144,6 +56,121 @@ bool readFlag(const XmlNode& feed, const QString& name, int position, QStringLis
     return ok && value;
 }
 
+// The row of one stored entry; position (from 1) names it in *problems.
+QString storedRow(const XmlNode& feed, int position, QStringList* problems) {
+    FeedEntry entry;
+    entry.url = feed.getAttribute(QStringLiteral("url")).value_or(QString());
+    if (entry.url.isEmpty() && problems)
+        *problems << QStringLiteral("feed %1 has no address").arg(position);
+    entry.countText = feed.getAttribute(QStringLiteral("num")).value_or("10");
+    bool ok = false;
+    const qint64 count = readWholeNumber(entry.countText, std::numeric_limits<qint32>::min(),
+                                         std::numeric_limits<qint32>::max(), &ok);
+    if (ok)
+        entry.countText = QString::number(count);
+    else if (problems)
+        *problems << QStringLiteral("feed %1: the article count \"%2\" is not a whole number")
+                         .arg(position)
+                         .arg(entry.countText);
+    entry.headingsOnly = readFlag(feed, QStringLiteral("headers"), position, problems);
+    entry.disabled = readFlag(feed, QStringLiteral("disabled"), position, problems);
+    return feedListRow(entry);
+}
+
+// Why an entry cannot be stored (empty when it can), its count in *count. Only a new or a
+// rewritten address is checked.
+QString entryProblem(const FeedEntry& entry, bool checkAddress, int* count) {
+    if (checkAddress)
+        if (const QString problem = webAddressProblem(entry.url); !problem.isEmpty())
+            return problem;
+    const std::optional<int> number = readArticleCount(entry.countText);
+    if (!number)
+        return articleCountProblem();
+    *count = *number;
+    return QString();
+}
+
+// The number, not the typed text, goes to the file: the refresh reads `num` as a number.
+void writeEntry(XmlNode& feed, int count, const FeedEntry& entry) {
+    feed.setAttribute(QStringLiteral("num"), QString::number(count));
+    setFlags(feed, entry.headingsOnly, entry.disabled);
+}
+
+// The row of an entry as typed: the count shows as the user wrote it.
+QString typedRow(FeedEntry entry, const QString& url) {
+    entry.url = url;
+    entry.countText = entry.countText.trimmed();
+    return feedListRow(entry);
+}
+
+FeedListChange refused(const QString& error) {
+    FeedListChange change;
+    change.error = error;
+    return change;
+}
+
+// One change of the feed entries as a store transaction. change gets the root and its feed
+// entries in list order and fills the delta; it runs only when they still match the rows,
+// since rows address entries by position and a file changed behind the list's back would
+// make the change hit the wrong entry.
+using EntriesChange = std::function<void(XmlDocument& document, XmlNode& root,
+                                         std::vector<XmlNode>& feeds, FeedListChange& delta)>;
+
+FeedListChange changeFeeds(const FeedStore& store, int rows, int waitMs,
+                           const EntriesChange& change) {
+    FeedListChange delta;
+    QString error;
+    StoreProblem problem = StoreProblem::None;
+    delta.ok = store.modify(
+        [&](XmlDocument& document, QString* why) {
+            XmlNode root = document.documentElement();
+            std::vector<XmlNode> feeds = root.childElements(kFeed);
+            if (static_cast<int>(feeds.size()) != rows) {
+                *why = QStringLiteral("The feed store %1 holds %2 feeds but the list shows %3; "
+                                      "the file was changed outside this window.")
+                           .arg(nativeStorePath(store))
+                           .arg(feeds.size())
+                           .arg(rows);
+                return false;
+            }
+            change(document, root, feeds, delta);
+            return true;
+        },
+        &error, waitMs, &problem);
+    if (delta.ok)
+        return delta;
+    FeedListChange failed;
+    switch (problem) {
+    case StoreProblem::Busy:
+        failed.error = QStringLiteral("The feed store %1 is being written elsewhere and did not "
+                                      "become free within %2 seconds.\n\nNothing was changed; "
+                                      "please try again.")
+                           .arg(nativeStorePath(store))
+                           .arg(waitMs / 1000.0);
+        return failed;
+    case StoreProblem::Unreadable:
+        failed.error = QStringLiteral("The feed store %1 could not be read: %2\n\nNothing was "
+                                      "changed.")
+                           .arg(nativeStorePath(store), error);
+        return failed;
+    case StoreProblem::Refused:
+        failed.error = error;
+        break;
+    default:
+        failed.error = QStringLiteral("The feed store %1 could not be saved: %2")
+                           .arg(nativeStorePath(store), error);
+        break;
+    }
+    // After a failed change the rows may no longer match the file; what the file holds is
+    // the only state the user can trust.
+    failed.error += QStringLiteral("\n\nNothing was changed; the list now shows the feeds the "
+                                   "file holds.");
+    const XmlDocument document = store.load();
+    if (!document.isNull())
+        failed.refill = feedListRows(document);
+    return failed;
+}
+
 } // namespace
 
 QString withUrlScheme(const QString& typed) {
@@ -158,24 +185,29 @@ std::optional<int> readArticleCount(const QString& text) {
     return ok ? std::optional<int>(static_cast<int>(count)) : std::nullopt;
 }
 
-std::optional<int> articleCountOrTell(const QString& text, Prompter& prompter) {
-    const std::optional<int> count = readArticleCount(text);
-    if (!count)
-        tellError(prompter, QStringLiteral("The number of articles should be a whole number "
-                                           "from 0 to 32767"));
-    return count;
+QString articleCountProblem() {
+    return QStringLiteral("The number of articles should be a whole number from 0 to 32767");
 }
 
-std::optional<FeedRowFields> parseFeedListRow(const QString& row) {
+QString feedListRow(const FeedEntry& entry) {
+    QString row = entry.url + kRowSeparator + entry.countText;
+    if (entry.headingsOnly)
+        row += QStringLiteral(" | H");
+    if (entry.disabled)
+        row += QStringLiteral(" | D");
+    return row;
+}
+
+std::optional<FeedEntry> parseFeedListRow(const QString& row) {
     if (!row.contains(kRowSeparator))
         return std::nullopt;
     const QStringList pieces = row.split(kRowSeparator);
-    FeedRowFields fields;
-    fields.url = pieces.at(0);
-    fields.countText = pieces.at(1);
-    fields.headingsOnly = row.contains(QStringLiteral("| H"));
-    fields.disabled = row.contains(QStringLiteral("| D"));
-    return fields;
+    FeedEntry entry;
+    entry.url = pieces.at(0);
+    entry.countText = pieces.at(1);
+    entry.headingsOnly = row.contains(QStringLiteral("| H"));
+    entry.disabled = row.contains(QStringLiteral("| D"));
+    return entry;
 }
 
 QStringList feedListRows(const XmlDocument& document, QStringList* problems) {
@@ -183,132 +215,86 @@ QStringList feedListRows(const XmlDocument& document, QStringList* problems) {
     if (document.isNull())
         return rows;
     int position = 0;
-    for (const XmlNode& feed : document.documentElement().childElements(kFeed)) {
-        ++position;
-        const QString url = feed.getAttribute(QStringLiteral("url")).value_or(QString());
-        if (url.isEmpty() && problems)
-            *problems << QStringLiteral("feed %1 has no address").arg(position);
-        QString countText = feed.getAttribute(QStringLiteral("num")).value_or("10");
-        bool ok = false;
-        const qint64 count = readWholeNumber(countText, std::numeric_limits<qint32>::min(),
-                                             std::numeric_limits<qint32>::max(), &ok);
-        if (ok)
-            countText = QString::number(count);
-        else if (problems)
-            *problems << QStringLiteral("feed %1: the article count \"%2\" is not a whole number")
-                             .arg(position)
-                             .arg(countText);
-        const bool headingsOnly = readFlag(feed, QStringLiteral("headers"), position, problems);
-        const bool disabled = readFlag(feed, QStringLiteral("disabled"), position, problems);
-        rows << feedListRow(url, countText, headingsOnly, disabled);
-    }
+    for (const XmlNode& feed : document.documentElement().childElements(kFeed))
+        rows << storedRow(feed, ++position, problems);
     return rows;
 }
 
-bool reloadFeedList(const FeedStore& store, FeedListView& view, QString* error) {
-    const XmlDocument document = store.load(error);
-    if (document.isNull())
-        return false;
-    view.clearRows();
-    for (const QString& row : feedListRows(document))
-        view.appendRow(row);
-    view.repaint();
-    return true;
+FeedListChange addFeed(const FeedStore& store, int rowCount, const FeedEntry& entry, int waitMs) {
+    int count = 0;
+    if (const QString problem = entryProblem(entry, true, &count); !problem.isEmpty())
+        return refused(problem);
+    return changeFeeds(
+        store, rowCount, waitMs,
+        [&](XmlDocument& document, XmlNode& root, std::vector<XmlNode>&, FeedListChange& delta) {
+            XmlNode feed = document.createElement(kFeed);
+            feed.setAttribute(QStringLiteral("url"), entry.url);
+            writeEntry(feed, count, entry);
+            root.appendChild(feed);
+            delta.appended << typedRow(entry, entry.url);
+        });
 }
 
-bool addFeed(const FeedStore& store, FeedListView& view, Prompter& prompter, const QString& url,
-             int count) {
-    if (!isWebAddressOrTell(url, prompter))
-        return false;
-    const bool headingsOnly = view.justHeadings();
-    const bool disabled = view.feedDisabled();
-    if (!changeFeeds(store, view, prompter, kStoreWaitMs,
-                     [&](XmlDocument& document, XmlNode& root, std::vector<XmlNode>&) {
-                         XmlNode feed = document.createElement(kFeed);
-                         feed.setAttribute(QStringLiteral("url"), url);
-                         feed.setAttribute(QStringLiteral("num"), QString::number(count));
-                         setFlags(feed, headingsOnly, disabled);
-                         root.appendChild(feed);
-                     }))
-        return false;
-    view.appendRow(feedListRow(url, view.numArticlesText().trimmed(), headingsOnly, disabled));
-    view.repaint();
-    return true;
+FeedListChange editFeeds(const FeedStore& store, int rowCount, const std::vector<int>& rows,
+                         const FeedEntry& entry, int waitMs) {
+    const bool outside =
+        std::any_of(rows.begin(), rows.end(), [&](int row) { return row < 0 || row >= rowCount; });
+    if (rows.empty() || outside)
+        return refused(QStringLiteral("Please select a feed to edit"));
+    const bool one = rows.size() == 1;
+    if (one && entry.url.trimmed().isEmpty())
+        return refused(QStringLiteral("Please type in a valid RSS URL"));
+    int count = 0;
+    if (const QString problem = entryProblem(entry, one, &count); !problem.isEmpty())
+        return refused(problem);
+    return changeFeeds(
+        store, rowCount, waitMs,
+        [&](XmlDocument&, XmlNode&, std::vector<XmlNode>& feeds, FeedListChange& delta) {
+            for (int row : rows) {
+                XmlNode& feed = feeds[row];
+                // Several rows keep their own addresses.
+                if (one)
+                    feed.setAttribute(QStringLiteral("url"), entry.url);
+                writeEntry(feed, count, entry);
+                delta.rewritten[row] =
+                    typedRow(entry, feed.getAttribute(QStringLiteral("url")).value_or(""));
+            }
+        });
 }
 
-bool editSelectedFeed(const FeedStore& store, FeedListView& view, Prompter& prompter,
-                      int storeWaitMs) {
-    const int row = view.currentRow();
-    if (row < 0 || row >= view.rowCount()) {
-        tellError(prompter, QStringLiteral("Please select a feed to edit"));
-        return false;
-    }
-    if (view.newFeedText().trimmed().isEmpty()) {
-        tellError(prompter, QStringLiteral("Please type in a valid RSS URL"));
-        return false;
-    }
-    const std::optional<int> count = articleCountOrTell(view.numArticlesText(), prompter);
-    if (!count)
-        return false;
-    const QString url = withUrlScheme(view.newFeedText());
-    view.setNewFeedText(url);
-    if (!isWebAddressOrTell(url, prompter))
-        return false;
-    const bool headingsOnly = view.justHeadings();
-    const bool disabled = view.feedDisabled();
-    if (!changeFeeds(store, view, prompter, storeWaitMs,
-                     [&](XmlDocument&, XmlNode&, std::vector<XmlNode>& feeds) {
-                         XmlNode& feed = feeds[row];
-                         feed.setAttribute(QStringLiteral("url"), url);
-                         // The number, not the typed text, goes to the file: the refresh
-                         // reads `num` as a number.
-                         feed.setAttribute(QStringLiteral("num"), QString::number(*count));
-                         setFlags(feed, headingsOnly, disabled);
-                     }))
-        return false;
-    view.removeRow(row);
-    view.insertRow(row, feedListRow(url, view.numArticlesText().trimmed(), headingsOnly, disabled));
-    view.repaint();
-    return true;
+FeedListChange deleteFeeds(const FeedStore& store, int rowCount, const std::vector<int>& rows,
+                           int waitMs) {
+    std::vector<int> doomed; // highest first, so lower rows keep their index while removed
+    for (int row : rows)
+        if (row >= 0 && row < rowCount)
+            doomed.push_back(row);
+    std::sort(doomed.begin(), doomed.end(), std::greater<>());
+    doomed.erase(std::unique(doomed.begin(), doomed.end()), doomed.end());
+    if (doomed.empty())
+        return refused(QStringLiteral("Please select a feed to remove"));
+    return changeFeeds(
+        store, rowCount, waitMs,
+        [&](XmlDocument&, XmlNode& root, std::vector<XmlNode>& feeds, FeedListChange& delta) {
+            for (int row : doomed)
+                root.removeChild(feeds[row]);
+            delta.removed = doomed;
+        });
 }
 
-bool deleteSelectedFeeds(const FeedStore& store, FeedListView& view, Prompter& prompter) {
-    std::vector<int> selected; // highest first, so lower rows keep their index while removed
-    for (int row = view.rowCount() - 1; row >= 0; --row)
-        if (view.isRowSelected(row))
-            selected.push_back(row);
-    if (selected.empty())
-        return false;
-    if (!changeFeeds(store, view, prompter, kStoreWaitMs,
-                     [&](XmlDocument&, XmlNode& root, std::vector<XmlNode>& feeds) {
-                         for (int row : selected)
-                             root.removeChild(feeds[row]);
-                     }))
-        return false;
-    for (int row : selected)
-        view.removeRow(row);
-    view.repaint();
-    return true;
-}
-
-bool moveSelectedFeedUp(const FeedStore& store, FeedListView& view, Prompter& prompter) {
-    const int row = view.currentRow();
-    if (row <= 0 || row >= view.rowCount())
-        return false;
-    if (!moveFeed(store, view, prompter, row, row - 1))
-        return false;
-    swapRows(view, row, row - 1);
-    return true;
-}
-
-bool moveSelectedFeedDown(const FeedStore& store, FeedListView& view, Prompter& prompter) {
-    const int row = view.currentRow();
-    if (row < 0 || row >= view.rowCount() - 1)
-        return false;
-    if (!moveFeed(store, view, prompter, row + 1, row))
-        return false;
-    swapRows(view, row, row + 1);
-    return true;
+FeedListChange moveFeed(const FeedStore& store, int rowCount, int row, int step, int waitMs) {
+    const int target = row + step;
+    if (row < 0 || row >= rowCount || target < 0 || target >= rowCount || step == 0)
+        return FeedListChange{};
+    return changeFeeds(
+        store, rowCount, waitMs,
+        [&](XmlDocument&, XmlNode& root, std::vector<XmlNode>& feeds, FeedListChange& delta) {
+            const int upper = std::min(row, target);
+            const int lower = std::max(row, target);
+            root.insertBefore(feeds[lower], feeds[upper]);
+            delta.rewritten[upper] = storedRow(feeds[lower], upper + 1, nullptr);
+            delta.rewritten[lower] = storedRow(feeds[upper], lower + 1, nullptr);
+            delta.current = target;
+        });
 }
 
 } // namespace quorvel

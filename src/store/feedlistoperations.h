@@ -1,6 +1,8 @@
 #pragma once
 
+#include <map>
 #include <optional>
+#include <vector>
 
 #include <QString>
 #include <QStringList>
@@ -9,8 +11,6 @@
 
 namespace quorvel {
 
-class FeedListView;
-class Prompter;
 class XmlDocument;
 
 // The address to store for a typed URL: the trimmed text as typed when it already starts with
@@ -21,56 +21,69 @@ QString withUrlScheme(const QString& typed);
 // nullopt for anything else.
 std::optional<int> readArticleCount(const QString& text);
 
-// readArticleCount; when the text is no valid count it tells the user (titled "Error") and
-// returns nullopt.
-std::optional<int> articleCountOrTell(const QString& text, Prompter& prompter);
+// The message for a count text that readArticleCount refuses.
+QString articleCountProblem();
 
-// The fields of one feed list row read back from its text.
-struct FeedRowFields {
+// One feed as the list shows it and the entry fields edit it. countText is the count as typed
+// (the row shows it so; the store gets its number).
+struct FeedEntry {
     QString url;
     QString countText;
     bool headingsOnly = false;
     bool disabled = false;
 };
 
+// One row of the feed list: url " | " count, then " | H" when headings only, then " | D"
+// when disabled.
+QString feedListRow(const FeedEntry& entry);
+
 // Splits a row at " | " (URL, count) and finds the markers by the substrings "| H" and "| D";
 // nullopt when the text holds no " | ".
-std::optional<FeedRowFields> parseFeedListRow(const QString& row);
+std::optional<FeedEntry> parseFeedListRow(const QString& row);
 
 // One row per feed entry of the store (the root's `feed` children, in document order).
 // Values that cannot be read are described in *problems; their rows show what the file holds.
 QStringList feedListRows(const XmlDocument& document, QStringList* problems = nullptr);
 
-// Replaces every row of the view by the rows of the store file. Returns false, leaving the
-// view as it was, when the store cannot be loaded (*error says why).
-bool reloadFeedList(const FeedStore& store, FeedListView& view, QString* error = nullptr);
+// What one change of the feed list did, as a delta for the rows: the list applies `removed`
+// (highest row first), then `rewritten`, then `appended`, then makes `current` the current
+// and only selected row when it is not -1. When the change failed, `error` says why for the
+// user (empty when nothing was tried, as for a move past either end) and, when the rows may
+// no longer match the file, `refill` holds the rows the file holds.
+struct FeedListChange {
+    bool ok = false;
+    QString error;
+    std::optional<QStringList> refill;
+    std::vector<int> removed;
+    std::map<int, QString> rewritten;
+    QStringList appended;
+    int current = -1;
+};
 
-// The five changes below change the store in one transaction (FeedStore::modify: lock, load,
-// change, save), then change the view the same way; row i stands for the root's i-th `feed`
-// child. When the store is busy past the wait, cannot be loaded or saved, or the view and the
-// file no longer match, the user is told (titled "Error", naming the file and the reason) and
-// the file is left as it was; after a failed save or a mismatch the rows are filled again
-// from the file. Each returns true when the store was changed.
+// The changes below take the number of rows the list shows (row i stands for the root's i-th
+// `feed` child) and change the store in one transaction (FeedStore::modify: lock, load,
+// change, save). When the store is busy past the wait, cannot be loaded or saved, or holds
+// another number of feeds than the list shows, the file is left as it was and the result
+// says why; after a failed save or a mismatch it carries the file's rows.
 
-// Appends an entry url/count with the view's check boxes as `headers`/`disabled`, and a row
-// showing the count text as typed. Refuses, with a message, a url that is not a web address
-// (isWebAddress).
-bool addFeed(const FeedStore& store, FeedListView& view, Prompter& prompter, const QString& url,
-             int count);
+// Appends an entry for `entry` (url as given, its count as a number, the two flags). Refuses
+// an address that is not a web address (isWebAddress) and a count that is not 0 to 32767.
+FeedListChange addFeed(const FeedStore& store, int rowCount, const FeedEntry& entry,
+                       int waitMs = kStoreWaitMs);
 
-// Rewrites the entry of the current row from the entry fields: a URL without a scheme gets
-// "http://" in front (in the text box too). Refuses, with a message, no current row, an empty
-// URL, a count that is not 0 to 32767, an address that is not a web address, and a store
-// still busy after storeWaitMs.
-bool editSelectedFeed(const FeedStore& store, FeedListView& view, Prompter& prompter,
-                      int storeWaitMs = kStoreWaitMs);
+// Rewrites the entries of `rows`. With one row: url, count and both flags from `entry`;
+// with several: the count and both flags, each entry keeping its own address. Refuses no
+// rows, a bad count and, for one row, an address that is not a web address.
+FeedListChange editFeeds(const FeedStore& store, int rowCount, const std::vector<int>& rows,
+                         const FeedEntry& entry, int waitMs = kStoreWaitMs);
 
-// Removes the entries of all selected rows, keeping the others in order.
-bool deleteSelectedFeeds(const FeedStore& store, FeedListView& view, Prompter& prompter);
+// Removes the entries of `rows`, keeping the others in order.
+FeedListChange deleteFeeds(const FeedStore& store, int rowCount, const std::vector<int>& rows,
+                           int waitMs = kStoreWaitMs);
 
-// Swaps the current entry with the one above (below) and makes the moved row current. Without
-// a current row, or at the top (bottom), nothing happens and no file is touched.
-bool moveSelectedFeedUp(const FeedStore& store, FeedListView& view, Prompter& prompter);
-bool moveSelectedFeedDown(const FeedStore& store, FeedListView& view, Prompter& prompter);
+// Swaps the entry of `row` with the one above (step -1) or below (step +1); the moved row
+// becomes current. A move past either end, or of no row, does nothing and touches no file.
+FeedListChange moveFeed(const FeedStore& store, int rowCount, int row, int step,
+                        int waitMs = kStoreWaitMs);
 
 } // namespace quorvel

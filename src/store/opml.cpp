@@ -2,10 +2,13 @@
 
 #include <memory>
 
+#include <QSet>
+#include <QUrl>
+
 #include "platform/atomicfile.h"
 #include "platform/fetcher.h"
 #include "platform/xmldocument.h"
-#include "store/feedlistview.h"
+#include "store/feedlistoperations.h"
 #include "store/feedstore.h"
 #include "store/storeaccess.h"
 
@@ -39,10 +42,14 @@ OpmlImportFailure failureOf(StoreProblem problem) {
     }
 }
 
+// Two spellings of one feed's address give one key: QUrl lowers the scheme and the host.
+QString addressKey(const QString& url) {
+    return QUrl(url.trimmed()).toString(QUrl::NormalizePathSegments);
+}
+
 } // namespace
 
-OpmlImportResult importOpml(const FeedStore& store, const QString& opmlPath, FeedListView* view,
-                            int waitMs) {
+OpmlImportResult importOpml(const FeedStore& store, const QString& opmlPath, int waitMs) {
     OpmlImportResult result;
     const XmlDocument opml = XmlDocument::fromFile(opmlPath, &result.error);
     if (opml.isNull()) {
@@ -65,7 +72,18 @@ OpmlImportResult importOpml(const FeedStore& store, const QString& opmlPath, Fee
     const bool saved = store.modify(
         [&](XmlDocument& document, QString*) {
             XmlNode root = document.documentElement();
+            QSet<QString> listed;
+            for (const XmlNode& feed : root.childElements(QStringLiteral("feed")))
+                listed << addressKey(feed.getAttribute(QStringLiteral("url")).value_or(QString()));
+            result.alreadyListed = 0;
+            result.rows.clear();
             for (const QString& url : urls) {
+                if (listed.contains(addressKey(url))) {
+                    ++result.alreadyListed;
+                    continue;
+                }
+                listed << addressKey(url);
+                result.rows << feedListRow(FeedEntry{url, QStringLiteral("1"), true, false});
                 XmlNode feed = document.createElement(QStringLiteral("feed"));
                 feed.setAttribute(QStringLiteral("url"), url);
                 feed.setAttribute(QStringLiteral("num"), QStringLiteral("1"));
@@ -82,11 +100,8 @@ OpmlImportResult importOpml(const FeedStore& store, const QString& opmlPath, Fee
         result.failure = failureOf(problem);
         return result;
     }
-    if (view)
-        for (const QString& url : urls)
-            view->appendRow(feedListRow(url, QStringLiteral("1"), true, false));
     result.ok = true;
-    result.added = static_cast<int>(urls.size());
+    result.added = static_cast<int>(result.rows.size());
     return result;
 }
 
@@ -118,8 +133,9 @@ QString opmlImportSummary(const OpmlImportResult& result, const QString& into) {
     QString text = QStringLiteral("Imported %1 feeds").arg(result.added);
     if (!into.isEmpty())
         text += QStringLiteral(" into ") + into;
-    if (result.skipped > 0)
-        text += QStringLiteral("; %1 were not web addresses").arg(result.skipped);
+    text += QStringLiteral("; %1 were already in the list; %2 were not web addresses")
+                .arg(result.alreadyListed)
+                .arg(result.skipped);
     return text;
 }
 
@@ -133,7 +149,8 @@ QString lookUpFeedTitle(const XmlDocument& feed) {
 
 QString lookUpFeedTitle(Fetcher& fetcher, const QString& url) {
     const FetchResult result = fetcher.fetch(url);
-    const XmlDocument feed = result.ok ? XmlDocument::parse(result.body, nullptr, result.charset) : XmlDocument();
+    const XmlDocument feed =
+        result.ok ? XmlDocument::parse(result.body, nullptr, result.charset) : XmlDocument();
     return feed.isNull() ? kNotFound : lookUpFeedTitle(feed);
 }
 
@@ -160,7 +177,8 @@ bool buildOpmlExport(const FeedStore& store, Fetcher& fetcher, QString* text, QS
     std::unique_ptr<FetchBatch> batch = fetcher.start(urls);
     for (int i = 0; i < urls.size(); ++i) {
         const FetchResult result = batch->take(static_cast<std::size_t>(i));
-        const XmlDocument feed = result.ok ? XmlDocument::parse(result.body, nullptr, result.charset) : XmlDocument();
+        const XmlDocument feed =
+            result.ok ? XmlDocument::parse(result.body, nullptr, result.charset) : XmlDocument();
         const QString title = xmlAttribute(feed.isNull() ? kNotFound : lookUpFeedTitle(feed));
         out += QStringLiteral("<outline text=\"") + title + QStringLiteral("\" title=\"") + title +
                QStringLiteral("\" xmlUrl = \"") + xmlAttribute(urls.at(i)) +

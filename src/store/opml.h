@@ -3,12 +3,12 @@
 #include <functional>
 
 #include <QString>
+#include <QStringList>
 
 #include "store/feedstore.h"
 
 namespace quorvel {
 
-class FeedListView;
 class FeedStore;
 class Fetcher;
 class XmlDocument;
@@ -26,9 +26,11 @@ enum class OpmlImportFailure {
 
 // What an OPML import did.
 struct OpmlImportResult {
-    bool ok = false; // false: nothing was imported (failure says why)
-    int added = 0;   // feed entries appended
-    int skipped = 0; // outlines whose xmlUrl is not a web address (isWebAddress), left out
+    bool ok = false;       // false: nothing was imported (failure says why)
+    int added = 0;         // feed entries appended
+    int alreadyListed = 0; // outlines whose address the store already holds, left out
+    int skipped = 0;       // outlines whose xmlUrl is not a web address (isWebAddress), left out
+    QStringList rows;      // the feed list rows of the entries appended
     OpmlImportFailure failure = OpmlImportFailure::None;
     QString error; // the details, naming the file
 };
@@ -40,17 +42,19 @@ inline constexpr const char* kInvalidOpmlMessage =
 // Appends one feed entry (url, num "1", headers "True", disabled "False") for every outline
 // with a web address as xmlUrl below an opml element, sets `refresh` to two hours, and saves
 // the store once, in one transaction (FeedStore::modify, waiting at most waitMs for another
-// writer). Appends the matching rows to view when one is given. Grouping outlines without an
-// xmlUrl are passed over; outlines with another address are counted in `skipped`.
-OpmlImportResult importOpml(const FeedStore& store, const QString& opmlPath, FeedListView* view,
+// writer). Grouping outlines without an xmlUrl are passed over; outlines with another address
+// are counted in `skipped`; an address the store already holds (compared as URLs: letter case
+// of scheme and host aside), or one met earlier in the same file, is counted in
+// `alreadyListed` and not added again.
+OpmlImportResult importOpml(const FeedStore& store, const QString& opmlPath,
                             int waitMs = kStoreWaitMs);
 
 // The message for a failed import: the invalid-file message for a file that is not OPML,
 // otherwise what kept the feed list from taking the feeds (busy, full disk, read-only...).
 QString opmlImportFailureText(const OpmlImportResult& result);
 
-// "Imported N feeds" (" into " and into when given), with "; K were not web addresses" when
-// outlines were skipped.
+// "Imported N feeds" (" into " and into when given), then "; M were already in the list;
+// K were not web addresses".
 QString opmlImportSummary(const OpmlImportResult& result, const QString& into = QString());
 
 // The channel title of a fetched feed document: the first title of the last channel,

@@ -5,6 +5,9 @@
 #include <QListWidget>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -131,11 +134,12 @@ TEST_F(ManagerWindowTest, DoneRefreshesOnceCancelNeverCloseBoxOnce) {
 
 TEST_F(ManagerWindowTest, FeedTabChangesTheListAndTheStoreTogether) {
     open();
-    type("newFeed", "example.com/rss");
+    type("newFeed", "127.0.0.1:1/rss");
     type("numArticles", "5");
     get<QCheckBox>("justHeadings")->setChecked(true);
-    click("Add");
-    EXPECT_EQ(row(2), "http://example.com/rss | 5 | H");
+    QTest::keyClick(edit("newFeed"), Qt::Key_Return); // Enter adds, like the Add button
+    ASSERT_EQ(feeds()->count(), 3);
+    EXPECT_EQ(row(2), "http://127.0.0.1:1/rss | 5 | H");
     const QString secondUrl = row(1).section(" | ", 0, 0);
     QTest::mouseClick(feeds()->viewport(), Qt::LeftButton, {},
                       feeds()->visualItemRect(feeds()->item(1)).center());
@@ -147,15 +151,128 @@ TEST_F(ManagerWindowTest, FeedTabChangesTheListAndTheStoreTogether) {
     EXPECT_EQ(store.load().documentElement().childElements("feed")[0].getAttribute("num"), "3");
 
     const QString opml = dir.filePath("in.opml");
-    ASSERT_TRUE(test::writeFile(opml, "<opml><body><outline xmlUrl='http://a.example/rss'/>"
-                                      "<outline xmlUrl='https://b.example/'/></body></opml>"));
-    type("loadOPML_text", opml);
+    ASSERT_TRUE(test::writeFile(opml, "<opml><body><outline xmlUrl='http://127.0.0.1:1/a'/>"
+                                      "<outline xmlUrl='https://127.0.0.1:1/b'/></body></opml>"));
+    QString offered;
+    window->setFileChooser([&](QWidget*, const QString&, const QString& filter) {
+        offered = filter;
+        return opml;
+    });
+    click("browseforOPML");
+    EXPECT_TRUE(offered.contains("*.opml *.xml")) << offered.toStdString();
     click("importForOPML");
     ASSERT_EQ(feeds()->count(), 5);
-    EXPECT_EQ(row(3), "http://a.example/rss | 1 | H");
-    EXPECT_EQ(row(4), "https://b.example/ | 1 | H");
+    EXPECT_EQ(row(3), "http://127.0.0.1:1/a | 1 | H");
+    EXPECT_EQ(row(4), "https://127.0.0.1:1/b | 1 | H");
     EXPECT_EQ(timerRestarts, QList<int>{7200000});
+    click("importForOPML"); // the same file again adds nothing
+    EXPECT_EQ(feeds()->count(), 5);
+    ASSERT_EQ(prompter.prompts.size(), 2u);
+    EXPECT_EQ(prompter.prompts[0].text,
+              "Imported 2 feeds; 0 were already in the list; 0 were not web addresses.");
+    EXPECT_EQ(prompter.prompts[1].text,
+              "Imported 0 feeds; 2 were already in the list; 0 were not web addresses.");
+    EXPECT_EQ(store.load().documentElement().childElements("feed").size(), 5u);
+}
+
+// Selects row, by a click, or with Ctrl held to add it to the selection.
+void clickRow(QListWidget* list, int row, Qt::KeyboardModifiers keys = {}) {
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, keys,
+                      list->visualItemRect(list->item(row)).center());
+}
+
+TEST_F(ManagerWindowTest, AfterAMoveTheNextDeleteRemovesOnlyTheMovedFeed) {
+    writeStore("<root><feed url='http://127.0.0.1:1/a'/><feed url='http://127.0.0.1:1/b'/>"
+               "<feed url='http://127.0.0.1:1/c'/><feed url='http://127.0.0.1:1/d'/></root>");
+    open();
+    clickRow(feeds(), 1);
+    click("moveFeedDown");
+    EXPECT_EQ(text("newFeed"), "http://127.0.0.1:1/b") << "the moved row fills the fields";
+    click("moveFeedUp");
+    click("moveFeedUp");
+    click("Delete");
+    ASSERT_EQ(feeds()->count(), 3);
+    EXPECT_EQ(row(0), "http://127.0.0.1:1/a | 10");
+    const XmlDocument document = store.load();
+    const auto stored = document.documentElement().childElements("feed");
+    ASSERT_EQ(stored.size(), 3u);
+    EXPECT_EQ(stored[0].getAttribute("url"), "http://127.0.0.1:1/a");
+    EXPECT_EQ(stored[1].getAttribute("url"), "http://127.0.0.1:1/c");
     EXPECT_TRUE(prompter.prompts.empty());
+}
+
+TEST_F(ManagerWindowTest, EditKeepsTheFlagsOfTheRowItWasFilledFrom) {
+    writeStore("<root><feed url='http://127.0.0.1:1/a' num='3' headers='false' disabled='true'/>"
+               "<feed url='http://127.0.0.1:1/b' num='3' headers='true' disabled='false'/>"
+               "</root>");
+    open();
+    clickRow(feeds(), 1);
+    clickRow(feeds(), 0);
+    click("edit");
+    EXPECT_EQ(row(0), "http://127.0.0.1:1/a | 3 | D");
+    const XmlDocument document = store.load();
+    const auto stored = document.documentElement().childElements("feed");
+    EXPECT_EQ(stored[0].getAttribute("disabled"), "true");
+    EXPECT_EQ(stored[0].getAttribute("headers"), "false");
+}
+
+TEST_F(ManagerWindowTest, EditWithSeveralRowsSelectedSetsCountAndFlagsOfEach) {
+    writeStore("<root><feed url='http://127.0.0.1:1/a' num='1' headers='True' disabled='False'/>"
+               "<feed url='http://127.0.0.1:1/b' num='1' headers='True' disabled='False'/>"
+               "<feed url='http://127.0.0.1:1/c' num='1' headers='True' disabled='False'/>"
+               "</root>");
+    open();
+    clickRow(feeds(), 0);
+    clickRow(feeds(), 2, Qt::ControlModifier);
+    type("numArticles", "8");
+    get<QCheckBox>("justHeadings")->setChecked(false);
+    get<QCheckBox>("feedDisabled")->setChecked(true);
+    click("edit");
+    EXPECT_EQ(row(0), "http://127.0.0.1:1/a | 8 | D");
+    EXPECT_EQ(row(1), "http://127.0.0.1:1/b | 1 | H");
+    EXPECT_EQ(row(2), "http://127.0.0.1:1/c | 8 | D");
+    QStringList stored;
+    const XmlDocument document = store.load();
+    for (const XmlNode& feed : document.documentElement().childElements("feed"))
+        stored << *feed.getAttribute("url") + " " + *feed.getAttribute("num") + " " +
+                      *feed.getAttribute("headers") + " " + *feed.getAttribute("disabled");
+    EXPECT_EQ(stored,
+              QStringList({"http://127.0.0.1:1/a 8 false true", "http://127.0.0.1:1/b 1 True False",
+                           "http://127.0.0.1:1/c 8 false true"}));
+    EXPECT_TRUE(prompter.prompts.empty());
+}
+
+TEST_F(ManagerWindowTest, FitsASmallScreenWithEveryControlReachable) {
+    open();
+    EXPECT_LT(window->minimumSizeHint().width(), 1024);
+    EXPECT_LT(window->minimumSizeHint().height(), 600 - 60) << "room for a panel and a frame";
+    EXPECT_LE(window->minimumWidth(), 1024);
+    EXPECT_LE(window->minimumHeight(), 600 - 60);
+    window->resize(400, 300);
+    ASSERT_EQ(window->size(), QSize(400, 300));
+    auto* tabs = get<QTabWidget>("settings");
+    for (int tab = 0; tab < tabs->count(); ++tab) {
+        tabs->setCurrentIndex(tab);
+        QApplication::processEvents();
+        auto* area = qobject_cast<QScrollArea*>(tabs->currentWidget());
+        ASSERT_TRUE(area) << tab;
+        int checked = 0;
+        for (QWidget* control : area->widget()->findChildren<QWidget*>()) {
+            if (control->objectName().isEmpty() || !control->isVisibleTo(area) ||
+                !(qobject_cast<QAbstractButton*>(control) || qobject_cast<QLineEdit*>(control) ||
+                  qobject_cast<QComboBox*>(control)))
+                continue;
+            // Scrolled so the control's corner is at the top left, as far as the bars go.
+            const QPoint inPage = control->mapTo(area->widget(), QPoint());
+            area->horizontalScrollBar()->setValue(inPage.x());
+            area->verticalScrollBar()->setValue(inPage.y());
+            const QRect shown(control->mapTo(area->viewport(), QPoint()), control->size());
+            EXPECT_TRUE(area->viewport()->rect().contains(shown))
+                << control->objectName().toStdString();
+            ++checked;
+        }
+        EXPECT_GT(checked, 10) << tab;
+    }
 }
 
 TEST_F(ManagerWindowTest, ABusyStoreOpensEmptyAndItsUnreadSettingsAreNeverSavedOverIt) {
@@ -188,7 +305,8 @@ TEST_F(ManagerWindowTest, OnlyWebAddressesEnterAndImportsSayWhatHappened) {
     type("loadOPML_text", QUORVEL_TEST_DATA "/opml/mixed-schemes.opml");
     click("importForOPML");
     ASSERT_EQ(prompter.prompts.size(), 2u);
-    EXPECT_EQ(prompter.prompts[1].text, "Imported 2 feeds; 3 were not web addresses.");
+    EXPECT_EQ(prompter.prompts[1].text,
+              "Imported 2 feeds; 0 were already in the list; 3 were not web addresses.");
     EXPECT_EQ(feeds()->count(), 4);
     {
         StoreLock otherWriter(store.storePath(), 0);
@@ -210,12 +328,14 @@ TEST_F(ManagerWindowTest, OpmlExportRunsBehindAProgressBoxAndWritesTheFile) {
     window->setSaveFileChooser([&](QWidget*, const QString&, const QString&) { return answer; });
     click("exportOPML");
     EXPECT_FALSE(QFile::exists(target));
-    answer = target;
+    answer = dir.filePath("out"); // a name without an extension gets ".opml"
     click("exportOPML");
     EXPECT_TRUE(window->findChild<QProgressDialog*>()) << "the wait shows progress";
-    EXPECT_TRUE(QTest::qWaitFor([&] { return QFile::exists(target); }, 10000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !prompter.prompts.empty(); }, 10000));
     EXPECT_TRUE(test::readFile(target).contains("title=\"News\""));
-    EXPECT_TRUE(prompter.prompts.empty());
+    ASSERT_EQ(prompter.prompts.size(), 1u);
+    EXPECT_EQ(prompter.prompts[0].text,
+              "Exported 1 feeds to " + QDir::toNativeSeparators(target) + ".");
 }
 
 } // namespace

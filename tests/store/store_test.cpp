@@ -12,7 +12,6 @@
 #include "recordingport.h"
 #include "store/displaysettings.h"
 #include "store/feedlistoperations.h"
-#include "store/feedlistview.h"
 #include "store/feedstore.h"
 #include "store/opml.h"
 #include "store/settingsdefaults.h"
@@ -27,38 +26,11 @@ namespace {
 using test::readFile;
 using test::writeFile;
 
-// A list view in plain members: tests set the fields and read the rows.
-class FakeFeedListView : public FeedListView {
-public:
-    QStringList rows;
-    int current = -1;
-    QSet<int> selected;
-    QString newFeed;
-    QString numArticles = QStringLiteral("10");
-    bool headings = false, disabled = false;
-
-    int rowCount() const override { return rows.size(); }
-    int currentRow() const override { return current; }
-    bool isRowSelected(int row) const override { return selected.contains(row); }
-    QString rowText(int row) const override { return rows.at(row); }
-    void setRowText(int row, const QString& text) override { rows[row] = text; }
-    void appendRow(const QString& text) override { rows << text; }
-    void insertRow(int row, const QString& text) override { rows.insert(row, text); }
-    void removeRow(int row) override { rows.removeAt(row); }
-    void setCurrentRow(int row) override { current = row; }
-    void clearRows() override { rows.clear(), selected.clear(), current = -1; }
-    QString newFeedText() const override { return newFeed; }
-    void setNewFeedText(const QString& text) override { newFeed = text; }
-    QString numArticlesText() const override { return numArticles; }
-    bool justHeadings() const override { return headings; }
-    bool feedDisabled() const override { return disabled; }
-};
-
 class FeedListOperations : public ::testing::Test {
 protected:
     QTemporaryDir dir;
     FeedStore store{dir.path()};
-    FakeFeedListView view;
+    QStringList rows; // the list as a window would show it, kept by apply()
     test::RecordingPort prompter;
 
     QByteArray fileBytes() const { return readFile(store.storePath()); }
@@ -69,7 +41,19 @@ protected:
     // A store of these entries, with the list filled from it.
     void fill(const QByteArray& entries, const QByteArray& root = "<root>") {
         ASSERT_TRUE(writeFile(store.storePath(), root + entries + "</root>"));
-        ASSERT_TRUE(reloadFeedList(store, view));
+        rows = feedListRows(store.load());
+    }
+
+    // Applies a change's delta (or its refill) to the rows; returns whether it succeeded.
+    bool apply(const FeedListChange& change) {
+        if (change.refill)
+            rows = *change.refill;
+        for (int row : change.removed)
+            rows.removeAt(row);
+        for (const auto& [row, text] : change.rewritten)
+            rows[row] = text;
+        rows << change.appended;
+        return change.ok;
     }
 
     // "url num headers disabled" of every feed entry, in document order.
@@ -88,25 +72,17 @@ protected:
     // The URLs of the rows and of the store, which must always agree.
     QStringList rowUrls() const {
         QStringList urls, stored;
-        for (const QString& row : view.rows)
+        for (const QString& row : rows)
             urls << row.section(" | ", 0, 0);
         for (const QString& feed : storedFeeds())
             stored << feed.section(' ', 0, 0);
         EXPECT_EQ(stored, urls);
         return urls;
     }
-
-    void expectOneError(const QString& part) {
-        ASSERT_EQ(prompter.prompts.size(), 1u);
-        EXPECT_EQ(prompter.prompts[0].title, "Error");
-        EXPECT_EQ(prompter.prompts[0].icon, MessageIcon::Exclamation);
-        EXPECT_TRUE(prompter.prompts[0].text.contains(part)) << part.toStdString();
-        prompter.prompts.clear();
-    }
 };
 using StoreFiles = FeedListOperations;
 
-TEST(FeedListInput, UrlSchemeAndArticleCount) {
+TEST(FeedListInput, UrlSchemeArticleCountAndRowsReadBack) {
     EXPECT_EQ(withUrlScheme("  example.com/rss "), "http://example.com/rss");
     EXPECT_EQ(withUrlScheme("https://example.com/rss"), "https://example.com/rss");
     EXPECT_EQ(withUrlScheme("HTTP://example.com/rss"), "HTTP://example.com/rss");
@@ -115,114 +91,122 @@ TEST(FeedListInput, UrlSchemeAndArticleCount) {
         EXPECT_EQ(readArticleCount(text), count) << text;
     for (const char* bad : {"", "-1", "32768", "ten", "2.5"})
         EXPECT_FALSE(readArticleCount(bad)) << bad;
+    for (const bool headings : {false, true})
+        for (const bool disabled : {false, true}) {
+            const FeedEntry entry{"http://x/?a=1", "5", headings, disabled};
+            const std::optional<FeedEntry> back = parseFeedListRow(feedListRow(entry));
+            ASSERT_TRUE(back);
+            EXPECT_EQ(back->url, entry.url);
+            EXPECT_EQ(back->countText, "5");
+            EXPECT_EQ(back->headingsOnly, headings);
+            EXPECT_EQ(back->disabled, disabled);
+        }
+    EXPECT_EQ(feedListRow({"http://x/", "5", true, true}), "http://x/ | 5 | H | D");
 }
 
 TEST_F(FeedListOperations, AddAndEditKeepRowsAndEntriesInStep) {
     fill("<feed url='http://a1/' num='10'/><feed url='http://a2/'/>");
-    view.headings = true;
-    view.numArticles = "010";
-    ASSERT_TRUE(addFeed(store, view, prompter, "http://new/", 10));
-    EXPECT_EQ(view.rows.last(), "http://new/ | 010 | H");
+    ASSERT_TRUE(apply(addFeed(store, rows.size(), {"http://new/", "010", true, false})));
+    EXPECT_EQ(rows.last(), "http://new/ | 010 | H");
 
-    view.current = 1;
-    view.newFeed = "example.com/feed";
-    view.numArticles = "05";
-    view.headings = false;
-    view.disabled = true;
-    ASSERT_TRUE(editSelectedFeed(store, view, prompter));
-    EXPECT_EQ(view.newFeed, "http://example.com/feed");
-    EXPECT_EQ(view.rows.at(1), "http://example.com/feed | 05 | D");
-    EXPECT_EQ(storedFeeds(),
-              QStringList({"http://a1/ 10 - -", "http://example.com/feed 5 false true",
-                           "http://new/ 10 true false"}));
+    ASSERT_TRUE(
+        apply(editFeeds(store, rows.size(), {1}, {"http://x.example/feed", " 05", false, true})));
+    EXPECT_EQ(rows.at(1), "http://x.example/feed | 05 | D");
+    EXPECT_EQ(storedFeeds(), QStringList({"http://a1/ 10 - -", "http://x.example/feed 5 false true",
+                                          "http://new/ 10 true false"}));
     rowUrls();
-    EXPECT_TRUE(prompter.prompts.empty());
+}
+
+TEST_F(FeedListOperations, EditOfSeveralRowsSetsCountAndFlagsAndKeepsEachAddress) {
+    fill("<feed url='http://a1/' num='1' headers='True' disabled='False'/>"
+         "<feed url='http://a2/' num='1' headers='True' disabled='False'/>"
+         "<feed url='http://a3/' num='1' headers='True' disabled='False'/>");
+    // The address field holds the current row's address (or nothing); it must not spread.
+    const FeedListChange change = editFeeds(store, rows.size(), {0, 2}, {"", "7", false, true});
+    ASSERT_TRUE(apply(change)) << change.error.toStdString();
+    EXPECT_EQ(storedFeeds(), QStringList({"http://a1/ 7 false true", "http://a2/ 1 True False",
+                                          "http://a3/ 7 false true"}));
+    EXPECT_EQ(rows,
+              QStringList({"http://a1/ | 7 | D", "http://a2/ | 1 | H", "http://a3/ | 7 | D"}));
+    const FeedListChange badCount = editFeeds(store, rows.size(), {0, 1}, {"", "x", true, false});
+    EXPECT_FALSE(badCount.ok);
+    EXPECT_EQ(badCount.error, articleCountProblem());
 }
 
 TEST_F(FeedListOperations, DeleteAndMovesCountFeedEntriesOnly) {
     fill("<!-- mine --><feed url='http://a1/'/><note/><feed url='http://a2/'/>"
          "<feed url='http://a3/'/><feed url='http://a4/'/><feed url='http://a5/'/>");
-    view.selected = {1, 3};
-    ASSERT_TRUE(deleteSelectedFeeds(store, view, prompter));
+    ASSERT_TRUE(apply(deleteFeeds(store, rows.size(), {3, 1})));
     EXPECT_EQ(rowUrls(), QStringList({"http://a1/", "http://a3/", "http://a5/"}));
-    view.current = 2;
-    ASSERT_TRUE(moveSelectedFeedUp(store, view, prompter));
-    EXPECT_EQ(view.current, 1);
+    FeedListChange up = moveFeed(store, rows.size(), 2, -1);
+    ASSERT_TRUE(apply(up));
+    EXPECT_EQ(up.current, 1);
     EXPECT_EQ(rowUrls(), QStringList({"http://a1/", "http://a5/", "http://a3/"}));
-    view.current = 0;
-    ASSERT_TRUE(moveSelectedFeedDown(store, view, prompter));
-    EXPECT_EQ(view.current, 1);
+    FeedListChange down = moveFeed(store, rows.size(), 0, +1);
+    ASSERT_TRUE(apply(down));
+    EXPECT_EQ(down.current, 1);
     EXPECT_EQ(rowUrls(), QStringList({"http://a5/", "http://a1/", "http://a3/"}));
     EXPECT_TRUE(fileBytes().contains("<!-- mine -->"));
 
     // Out of bounds: a load of this file would fail loudly, so silence proves none was read.
     ASSERT_TRUE(writeFile(store.storePath(), "not xml"));
-    for (const auto& [row, up] : {std::pair{-1, true}, {-1, false}, {0, true}, {2, false}}) {
-        view.current = row;
-        const bool moved = up ? moveSelectedFeedUp(store, view, prompter)
-                              : moveSelectedFeedDown(store, view, prompter);
-        EXPECT_FALSE(moved) << row;
+    for (const auto& [row, step] : {std::pair{-1, -1}, {-1, 1}, {0, -1}, {2, 1}}) {
+        const FeedListChange moved = moveFeed(store, rows.size(), row, step);
+        EXPECT_FALSE(moved.ok) << row;
+        EXPECT_TRUE(moved.error.isEmpty()) << row;
     }
-    EXPECT_TRUE(prompter.prompts.empty());
     EXPECT_EQ(fileBytes(), "not xml");
 }
 
-TEST_F(FeedListOperations, RefusedOrFailedChangesAreToldAndChangeNothing) {
+TEST_F(FeedListOperations, RefusedOrFailedChangesSayWhyAndChangeNothing) {
     fill("<feed url='http://a1/'/><feed url='http://a2/'/><feed url='http://a3/'/>");
     const QByteArray before = fileBytes();
-    const QStringList rows = view.rows;
-    view.current = 1;
-    view.newFeed = "http://x/";
-    view.numArticles = "32768";
-    EXPECT_FALSE(editSelectedFeed(store, view, prompter));
-    expectOneError("whole number");
-    view.numArticles = "10";
+    const QStringList shown = rows;
+    EXPECT_EQ(editFeeds(store, 3, {1}, {"http://x/", "32768"}).error, articleCountProblem());
     {
         StoreLock otherWriter(store.storePath(), 0);
         ASSERT_TRUE(otherWriter.isLocked());
-        EXPECT_FALSE(editSelectedFeed(store, view, prompter, 50));
-        expectOneError(QDir::toNativeSeparators(store.storePath()));
+        const FeedListChange busy = editFeeds(store, 3, {1}, {"http://x/", "10"}, 50);
+        EXPECT_FALSE(apply(busy));
+        EXPECT_TRUE(busy.error.contains(QDir::toNativeSeparators(store.storePath())));
     }
-    EXPECT_EQ(view.rows, rows);
+    EXPECT_EQ(rows, shown);
 
-    view.rows.removeLast(); // as if the file changed behind the list's back
-    view.current = 1;
-    EXPECT_FALSE(moveSelectedFeedUp(store, view, prompter));
-    expectOneError("changed outside");
+    rows.removeLast(); // as if the file changed behind the list's back
+    const FeedListChange stale = moveFeed(store, rows.size(), 1, -1);
+    EXPECT_FALSE(apply(stale));
+    EXPECT_TRUE(stale.error.contains("changed outside"));
     EXPECT_EQ(rowUrls().size(), 3);
 
     // A folder where the lock file belongs makes every save fail at once.
     QFile::remove(StoreLock::lockPathFor(store.storePath()));
     ASSERT_TRUE(QDir().mkpath(StoreLock::lockPathFor(store.storePath())));
-    view.rows[0] = "stale | 1"; // a failed change refills the list from the file
-    view.selected = {0};
-    EXPECT_FALSE(deleteSelectedFeeds(store, view, prompter));
-    expectOneError("could not be saved");
+    rows[0] = "stale | 1"; // a failed change refills the list from the file
+    const FeedListChange unsaved = deleteFeeds(store, rows.size(), {0});
+    EXPECT_FALSE(apply(unsaved));
+    EXPECT_TRUE(unsaved.error.contains("could not be saved"));
     EXPECT_EQ(rowUrls().size(), 3);
     EXPECT_EQ(fileBytes(), before);
     ASSERT_TRUE(QDir().rmdir(StoreLock::lockPathFor(store.storePath())));
 
     ASSERT_TRUE(writeFile(store.storePath(), "<root><feed"));
-    EXPECT_FALSE(addFeed(store, view, prompter, "http://new/", 10));
-    expectOneError(QDir::toNativeSeparators(store.storePath()));
-    EXPECT_EQ(view.rows.size(), 3);
+    const FeedListChange unreadable = addFeed(store, rows.size(), {"http://new/", "10"});
+    EXPECT_FALSE(apply(unreadable));
+    EXPECT_TRUE(unreadable.error.contains(QDir::toNativeSeparators(store.storePath())));
+    EXPECT_EQ(rows.size(), 3);
     EXPECT_EQ(fileBytes(), "<root><feed");
 }
 
-TEST_F(FeedListOperations, AddAndEditRefuseAddressesOtherThanTheWebWithAMessage) {
+TEST_F(FeedListOperations, AddAndEditRefuseAddressesOtherThanTheWeb) {
     fill("<feed url='http://127.0.0.1:1/a'/>");
     const QByteArray before = fileBytes();
-    view.current = 0;
     for (const char* typed : {"htp://x", "file:///etc/passwd", "/dev/ptmx"}) {
-        EXPECT_FALSE(addFeed(store, view, prompter, withUrlScheme(typed), 10)) << typed;
-        expectOneError("not a web address");
-        view.newFeed = typed;
-        EXPECT_FALSE(editSelectedFeed(store, view, prompter)) << typed;
-        expectOneError("not a web address");
+        const FeedEntry entry{withUrlScheme(typed), "10"};
+        EXPECT_TRUE(addFeed(store, 1, entry).error.contains("not a web address")) << typed;
+        EXPECT_TRUE(editFeeds(store, 1, {0}, entry).error.contains("not a web address")) << typed;
     }
     EXPECT_EQ(fileBytes(), before);
-    view.newFeed = "127.0.0.1:1/typed";
-    EXPECT_TRUE(editSelectedFeed(store, view, prompter)) << "no scheme still gets http://";
+    ASSERT_TRUE(apply(editFeeds(store, 1, {0}, {withUrlScheme("127.0.0.1:1/typed"), "10"})));
     EXPECT_EQ(rowUrls(), QStringList({"http://127.0.0.1:1/typed"}));
 }
 
@@ -230,28 +214,47 @@ TEST_F(FeedListOperations, OpmlImportAppendsFeedOutlinesAtAnyDepthAndBadFilesCha
     const QString data = QStringLiteral(QUORVEL_TEST_DATA "/opml/");
     fill("<feed url='http://old/' num='10' headers='false' disabled='false'/>",
          "<root refresh='60000'>");
-    const OpmlImportResult result = importOpml(store, data + "nested.opml", &view);
+    const OpmlImportResult result = importOpml(store, data + "nested.opml");
     ASSERT_TRUE(result.ok) << result.error.toStdString();
     EXPECT_EQ(result.added, 3);
     EXPECT_EQ(storedFeeds(),
               QStringList({"http://old/ 10 false false", "http://a.example/feed.xml 1 True False",
                            "https://b.example/rss 1 True False",
                            "http://c.example/atom.xml 1 True False"}));
-    EXPECT_EQ(view.rows.last(), "http://c.example/atom.xml | 1 | H");
+    rows << result.rows;
+    EXPECT_EQ(rows.last(), "http://c.example/atom.xml | 1 | H");
     rowUrls();
     EXPECT_EQ(rootAttribute("refresh"), "7200000");
 
     const QByteArray before = fileBytes();
     for (const QString name : {"not-xml.opml", "missing.opml"}) {
-        const OpmlImportResult failed = importOpml(store, data + name, &view);
+        const OpmlImportResult failed = importOpml(store, data + name);
         EXPECT_FALSE(failed.ok);
         EXPECT_TRUE(failed.error.contains(name)) << failed.error.toStdString();
     }
     EXPECT_EQ(fileBytes(), before);
     fill("", "<root refresh='60000'>");
-    const OpmlImportResult none = importOpml(store, data + "no-opml-root.opml", &view);
-    EXPECT_TRUE(none.ok && none.added == 0 && view.rows.isEmpty());
+    const OpmlImportResult none = importOpml(store, data + "no-opml-root.opml");
+    EXPECT_TRUE(none.ok && none.added == 0 && none.rows.isEmpty());
     EXPECT_EQ(rootAttribute("refresh"), "7200000") << "even without feeds";
+}
+
+TEST_F(FeedListOperations, OpmlImportTwiceAddsEachAddressOnce) {
+    const QString data = QStringLiteral(QUORVEL_TEST_DATA "/opml/");
+    // The store already holds one of the file's three addresses, spelt with a capital host.
+    fill("<feed url='http://A.example/feed.xml'/>");
+    const OpmlImportResult first = importOpml(store, data + "nested.opml");
+    ASSERT_TRUE(first.ok);
+    EXPECT_EQ(first.added, 2);
+    EXPECT_EQ(first.alreadyListed, 1);
+    EXPECT_EQ(first.rows,
+              QStringList({"https://b.example/rss | 1 | H", "http://c.example/atom.xml | 1 | H"}));
+    const OpmlImportResult second = importOpml(store, data + "nested.opml");
+    EXPECT_EQ(second.added, 0);
+    EXPECT_EQ(second.alreadyListed, 3);
+    EXPECT_EQ(storedFeeds().size(), 3);
+    EXPECT_EQ(opmlImportSummary(second),
+              "Imported 0 feeds; 3 were already in the list; 0 were not web addresses");
 }
 
 TEST_F(FeedListOperations, OpmlExportSkipsDisabledFeedsLooksUpTitlesInOrderAndReadsBack) {
@@ -276,7 +279,7 @@ TEST_F(FeedListOperations, OpmlExportSkipsDisabledFeedsLooksUpTitlesInOrderAndRe
     EXPECT_EQ(outlines[1].getAttribute("text"), "No Title");
     EXPECT_EQ(outlines[2].getAttribute("text"), "url not found");
     fill("");
-    EXPECT_EQ(importOpml(store, target, nullptr).added, 3);
+    EXPECT_EQ(importOpml(store, target).added, 3);
 }
 
 TEST(StoreTexts, BooleansAndVersionsReadAsWritten) {
