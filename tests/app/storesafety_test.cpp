@@ -197,13 +197,20 @@ TEST_F(ImportMessages, BusyFullDiskAndReadOnlyStoresEachGetTheirOwnMessage) {
     EXPECT_EQ(works.finish(), 0) << works.err().toStdString();
 }
 
-TEST_F(ImportMessages, NonWebAddressesAreCountedAndANonOpmlFileIsStillInvalid) {
-    Quorvel mixed(
-        {"--data-dir", data, "--import-opml", QUORVEL_TEST_DATA "/opml/mixed-schemes.opml"});
-    EXPECT_EQ(mixed.finish(), 0);
-    EXPECT_TRUE(mixed.err().contains(
-        QRegularExpression("^Imported 2 feeds into \\S+; 3 were not web addresses\n$")))
-        << mixed.err().toStdString();
+TEST_F(ImportMessages, KnownAndNonWebAddressesAreCountedAndANonOpmlFileIsStillInvalid) {
+    QList<qsizetype> stored;
+    for (const char* known : {"0", "2"}) {
+        Quorvel mixed(
+            {"--data-dir", data, "--import-opml", QUORVEL_TEST_DATA "/opml/mixed-schemes.opml"});
+        EXPECT_EQ(mixed.finish(), 0);
+        const QString expected = QStringLiteral("^Imported %1 feeds into \\S+; %2 were already in "
+                                                "the list; 3 were not web addresses\n$")
+                                     .arg(known == QLatin1String("0") ? "2" : "0", known);
+        EXPECT_TRUE(mixed.err().contains(QRegularExpression(expected)))
+            << mixed.err().toStdString();
+        stored << storedUrls(data).size();
+    }
+    EXPECT_EQ(stored[0], stored[1]) << "the second run added none";
     EXPECT_EQ(storedUrls(data).filter(QRegularExpression("^(file|/|htp)")), QStringList());
 
     Quorvel notXml({"--data-dir", data, "--import-opml", QUORVEL_TEST_DATA "/opml/not-xml.opml"});
