@@ -61,6 +61,7 @@ TEST_F(ReaderWindowTest, WindowShowsWhileTheFirstCycleLoadsTimerAndTrayIconAfter
     EXPECT_TRUE(reader.trayIcon()->isVisible());
     EXPECT_EQ(reader.trayIcon()->toolTip(), "Quorvel RSS Reader\r\nAlpha item 1");
     EXPECT_EQ(reader.feedPage()->url(), QUrl::fromLocalFile(store.pagePath()));
+    EXPECT_NEAR(reader.windowOpacity(), 230 / 255.0, 0.01) << "the store's transparency";
 }
 
 TEST_F(ReaderWindowTest, CloseHidesRequestsQueueOneMoreAndExitEndsPromptlyForGood) {
