@@ -231,6 +231,7 @@ TEST_F(ManagerWindowTest, EditWithSeveralRowsSelectedSetsCountAndFlagsOfEach) {
     EXPECT_EQ(row(0), "http://127.0.0.1:1/a | 8 | D");
     EXPECT_EQ(row(1), "http://127.0.0.1:1/b | 1 | H");
     EXPECT_EQ(row(2), "http://127.0.0.1:1/c | 8 | D");
+    EXPECT_TRUE(feeds()->selectedItems().isEmpty()) << "a second Edit needs a fresh choice";
     QStringList stored;
     const XmlDocument document = store.load();
     for (const XmlNode& feed : document.documentElement().childElements("feed"))
@@ -272,6 +273,11 @@ TEST_F(ManagerWindowTest, FitsASmallScreenWithEveryControlReachable) {
             ++checked;
         }
         EXPECT_GT(checked, 10) << tab;
+        // What does not fit shows a scroll bar, so the user sees there is more.
+        EXPECT_EQ(area->verticalScrollBar()->isVisible(),
+                  area->widget()->height() > area->viewport()->height());
+        EXPECT_EQ(area->horizontalScrollBar()->isVisible(),
+                  area->widget()->width() > area->viewport()->width());
     }
 }
 
