@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QScreen>
 #include <QScrollArea>
+#include <QStyle>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -91,9 +92,10 @@ void ManagerWindow::openWindow() {
     if (!isVisible()) {
         // The drawn size, or what the pages ask for, but never more than the work area
         // leaves beside the window frame; the pages scroll in what remains.
-        const QSize tabs = m_settings->tabBar()->sizeHint();
-        QSize wanted = QSize(px(6735), px(8940))
-                           .expandedTo(m_feedsTab->sizeHint() + QSize(24, tabs.height() + 24));
+        const QSize pages = m_feedsTab->sizeHint().expandedTo(m_displayTab->sizeHint());
+        const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+        const QSize chrome(40 + bar, 40 + m_settings->tabBar()->sizeHint().height());
+        QSize wanted = QSize(px(6735), px(8940)).expandedTo(pages + chrome);
         if (const QScreen* screen = this->screen()) {
             const QSize frame = frameGeometry().size() - geometry().size();
             const QSize room = screen->availableGeometry().size() - frame.expandedTo({8, 32});
