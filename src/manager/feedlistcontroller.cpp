@@ -1,11 +1,16 @@
 #include "feedlistcontroller.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QItemSelectionModel>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QStyle>
 
+#include "manager/managercontrols.h"
+#include "platform/curlfetcher.h"
 #include "store/feedstore.h"
 #include "store/prompter.h"
 
@@ -14,7 +19,8 @@ namespace quorvel {
 FeedListController::FeedListController(const FeedStore& store, Prompter& prompter,
                                        FeedListControls controls, QObject* parent)
     : QObject(parent), m_store(store), m_prompter(prompter), m_controls(controls),
-      m_storeWaitMs(kStoreWaitMs) {
+      m_storeWaitMs(kStoreWaitMs),
+      m_fetcherFactory([] { return std::make_unique<CurlFetcher>(); }) {
     // A click on the current row changes no current row, so both signals are needed.
     connect(m_controls.feeds, &QListWidget::itemClicked, this, &FeedListController::showCurrentRow);
     connect(m_controls.feeds, &QListWidget::currentRowChanged, this,
@@ -25,15 +31,86 @@ void FeedListController::setStoreWaitMs(int milliseconds) {
     m_storeWaitMs = milliseconds;
 }
 
+void FeedListController::setFetcherFactory(FetcherFactory factory) {
+    m_fetcherFactory = std::move(factory);
+}
+
 void FeedListController::showRows(const QStringList& rows) {
     m_applying = true;
     m_controls.feeds->clear();
     m_controls.feeds->addItems(rows);
     m_applying = false;
+    decorateRows();
 }
 
 void FeedListController::appendRows(const QStringList& rows) {
     m_controls.feeds->addItems(rows);
+    decorateRows();
+}
+
+void FeedListController::showFeedCheck(const QString& url, const FeedCheck& check) {
+    m_checks.insert(url, check);
+    decorateRows();
+}
+
+void FeedListController::checkAddress(const QString& url) {
+    auto* job = new FeedCheckJob(m_fetcherFactory(), url, this);
+    connect(job, &FeedCheckJob::finished, this,
+            [this, job](const QString& checked, const FeedCheck& check) {
+                job->deleteLater();
+                onChecked(checked, check);
+            });
+    m_controls.checkStatus->setText(QStringLiteral("Checking %1 ...").arg(url));
+    job->start();
+}
+
+void FeedListController::onChecked(const QString& url, const FeedCheck& check) {
+    m_controls.checkStatus->setText(url + QStringLiteral("\n") + feedCheckSummary(check));
+    showFeedCheck(url, check);
+    if (!check.feeds.isEmpty())
+        offerAnnouncedFeeds(url, check.feeds);
+}
+
+void FeedListController::offerAnnouncedFeeds(const QString& url, const QStringList& feeds) {
+    for (const QString& feed : feeds) {
+        const Message offer{
+            kProgramTitle,
+            QStringLiteral("%1 is a web page, not a feed. It announces the feed\n%2\n\nUse the "
+                           "feed's address instead?")
+                .arg(url, feed),
+            MessageButtons::OkCancel, MessageIcon::Information};
+        if (m_prompter.prompt(offer) != MessageAnswer::Ok)
+            continue;
+        // The row may have moved, or gone, while the page was fetched.
+        for (int row = 0; row < m_controls.feeds->count(); ++row) {
+            std::optional<FeedEntry> entry = parseFeedListRow(m_controls.feeds->item(row)->text());
+            if (!entry || entry->url != url)
+                continue;
+            entry->url = feed;
+            if (apply(editFeeds(m_store, m_controls.feeds->count(), {row}, *entry, m_storeWaitMs)))
+                checkAddress(feed);
+            return;
+        }
+        return;
+    }
+}
+
+void FeedListController::decorate(QListWidgetItem* item) const {
+    const std::optional<FeedEntry> entry = parseFeedListRow(item->text());
+    const auto check = entry ? m_checks.constFind(entry->url) : m_checks.constEnd();
+    if (check == m_checks.constEnd()) {
+        item->setToolTip(entry ? entry->url + QStringLiteral("\nNot loaded yet") : QString());
+        item->setIcon(QIcon());
+        return;
+    }
+    item->setToolTip(entry->url + QStringLiteral("\n") + feedCheckSummary(*check));
+    item->setIcon(check->ok ? QIcon()
+                            : QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning));
+}
+
+void FeedListController::decorateRows() {
+    for (int row = 0; row < m_controls.feeds->count(); ++row)
+        decorate(m_controls.feeds->item(row));
 }
 
 void FeedListController::add() {
@@ -47,8 +124,10 @@ void FeedListController::add() {
         return;
     }
     // On a failure the typed entry stays, so the user can try again without retyping.
-    if (!apply(addFeed(m_store, m_controls.feeds->count(), typedEntry(), m_storeWaitMs)))
+    const FeedEntry entry = typedEntry();
+    if (!apply(addFeed(m_store, m_controls.feeds->count(), entry, m_storeWaitMs)))
         return;
+    checkAddress(entry.url);
     m_controls.newFeed->clear();
     m_controls.justHeadings->setChecked(false);
     m_controls.feedDisabled->setChecked(false);
@@ -70,8 +149,11 @@ void FeedListController::editSelected() {
         }
         m_controls.newFeed->setText(entry.url);
     }
+    const QString before = m_controls.feeds->item(rows.front())->text();
     if (!apply(editFeeds(m_store, m_controls.feeds->count(), rows, entry, m_storeWaitMs)))
         return;
+    if (rows.size() == 1 && parseFeedListRow(before).value_or(FeedEntry{}).url != entry.url)
+        checkAddress(entry.url);
     // The rewritten rows are left unselected, so the next Edit needs a fresh choice.
     m_controls.feeds->clearSelection();
     clearEntryFields();
@@ -120,6 +202,7 @@ bool FeedListController::apply(const FeedListChange& change) {
         if (QListWidgetItem* item = feeds->item(row))
             item->setText(text);
     feeds->addItems(change.appended);
+    decorateRows();
     // The moved row becomes the only selected one: a row left selected behind it would be
     // taken along by the next Delete or Edit.
     if (change.current >= 0)

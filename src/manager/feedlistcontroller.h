@@ -2,13 +2,17 @@
 
 #include <vector>
 
+#include <QHash>
 #include <QObject>
 #include <QStringList>
 
+#include "manager/feedcheckjob.h"
 #include "store/feedlistoperations.h"
 
 class QCheckBox;
+class QLabel;
 class QLineEdit;
+class QListWidgetItem;
 class QListWidget;
 class QPushButton;
 
@@ -25,11 +29,14 @@ struct FeedListControls {
     QCheckBox* justHeadings = nullptr;
     QCheckBox* feedDisabled = nullptr;
     QPushButton* edit = nullptr;
+    QLabel* checkStatus = nullptr; // what the last check of an address found
 };
 
 // Runs the feed list operations for the feeds tab: reads the entry fields and the selection,
 // hands plain data to the store's operations, shows their messages and applies the rows they
-// changed to the list.
+// changed to the list. An address added or edited is checked at once, off the window thread;
+// every row's tooltip shows the last result known for its address and failing rows carry a
+// warning mark. A web page that announces feeds brings an offer to use a feed's address.
 class FeedListController : public QObject {
     Q_OBJECT
 
@@ -40,6 +47,13 @@ public:
 
     // How long a change waits for another writer of the store.
     void setStoreWaitMs(int milliseconds);
+    // The fetchers the address checks use.
+    void setFetcherFactory(FetcherFactory factory);
+
+    // Shows what a load of url found on every row of that address.
+    void showFeedCheck(const QString& url, const FeedCheck& check);
+    // Checks url off the window thread, then shows the result.
+    void checkAddress(const QString& url);
 
     // Replaces every row.
     void showRows(const QStringList& rows);
@@ -56,6 +70,11 @@ public:
     void showCurrentRow();
 
 private:
+    void onChecked(const QString& url, const FeedCheck& check);
+    // Offers the feeds a web page announces in place of its address, one after another.
+    void offerAnnouncedFeeds(const QString& url, const QStringList& feeds);
+    void decorate(QListWidgetItem* item) const;
+    void decorateRows();
     // Applies a change's rows (or the file's rows after a failure) and tells its error.
     bool apply(const FeedListChange& change);
     std::vector<int> selectedRows() const;
@@ -68,6 +87,8 @@ private:
     FeedListControls m_controls;
     int m_storeWaitMs;
     bool m_applying = false;
+    FetcherFactory m_fetcherFactory;
+    QHash<QString, FeedCheck> m_checks; // by address
 };
 
 } // namespace quorvel

@@ -99,6 +99,9 @@ FeedsTab::FeedsTab(const FeedStore& store, Prompter& prompter, QWidget* parent)
                                     "Headings and Disabled of all of them"));
     m_edit = edit;
     auto* done = button(QStringLiteral("D&one"), QStringLiteral("done"), 1095);
+    auto* checkStatus = named(new QLabel, QStringLiteral("feedCheckStatus"));
+    checkStatus->setTextFormat(Qt::PlainText);
+    checkStatus->setWordWrap(true);
     auto* changes = new QHBoxLayout;
     changes->addWidget(add);
     changes->addWidget(remove);
@@ -131,6 +134,7 @@ FeedsTab::FeedsTab(const FeedStore& store, Prompter& prompter, QWidget* parent)
     layout->addSpacing(px(120));
     layout->addWidget(caption(QStringLiteral("Current Feeds"), QStringLiteral("Label1")));
     layout->addLayout(list, 1);
+    layout->addWidget(checkStatus);
     layout->addLayout(changes);
     layout->addSpacing(px(240));
     layout->addWidget(line);
@@ -138,7 +142,8 @@ FeedsTab::FeedsTab(const FeedStore& store, Prompter& prompter, QWidget* parent)
     layout->addLayout(opml);
 
     m_controller = new FeedListController(
-        store, prompter, {m_feeds, newFeed, m_numArticles, justHeadings, feedDisabled, edit}, this);
+        store, prompter,
+        {m_feeds, newFeed, m_numArticles, justHeadings, feedDisabled, edit, checkStatus}, this);
     connect(add, &QPushButton::clicked, m_controller, &FeedListController::add);
     connect(newFeed, &QLineEdit::returnPressed, m_controller, &FeedListController::add);
     connect(edit, &QPushButton::clicked, m_controller, &FeedListController::editSelected);
@@ -164,7 +169,12 @@ void FeedsTab::setSaveFileChooser(FileChooser chooser) {
 }
 
 void FeedsTab::setFetcherFactory(FetcherFactory factory) {
+    m_controller->setFetcherFactory(factory);
     m_fetcherFactory = std::move(factory);
+}
+
+void FeedsTab::showFeedCheck(const QString& url, const FeedCheck& check) {
+    m_controller->showFeedCheck(url, check);
 }
 
 void FeedsTab::setStoreWaitMs(int milliseconds) {

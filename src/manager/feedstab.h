@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <QWidget>
 
+#include "manager/feedcheckjob.h"
 #include "store/prompter.h"
 
 class QLineEdit;
@@ -23,8 +24,6 @@ class OpmlExportJob;
 // Asks for a file: the parent, the starting folder and the name filter; empty when cancelled.
 using FileChooser =
     std::function<QString(QWidget* parent, const QString& folder, const QString& filter)>;
-// Makes the fetcher an OPML export looks titles up with.
-using FetcherFactory = std::function<std::unique_ptr<Fetcher>()>;
 
 // The manager's feeds tab `feedSettings`: the feed list with its entry fields and buttons,
 // and the OPML import and export. Every change is saved at once; closing the window is left
@@ -39,11 +38,14 @@ public:
 
     void setOpenFileChooser(FileChooser chooser);
     void setSaveFileChooser(FileChooser chooser);
+    // The fetchers of the OPML export and of the address checks.
     void setFetcherFactory(FetcherFactory factory);
     void setStoreWaitMs(int milliseconds);
 
     // Shows these rows, the entry fields as at a fresh opening.
     void showFeeds(const QStringList& rows);
+    // Shows what a load of url found on its rows.
+    void showFeedCheck(const QString& url, const FeedCheck& check);
 
     // Imports the OPML file at path into the store and the list and says what it did.
     void importOpml(const QString& path);

@@ -88,6 +88,10 @@ void ManagerWindow::setStoreWaitMs(int milliseconds) {
     m_feedsTab->setStoreWaitMs(milliseconds);
 }
 
+void ManagerWindow::showFeedCheck(const QString& url, const FeedCheck& check) {
+    m_feedsTab->showFeedCheck(url, check);
+}
+
 void ManagerWindow::openWindow() {
     if (!isVisible()) {
         // The drawn size, or what the pages ask for, but never more than the work area

@@ -34,6 +34,10 @@ public:
     // How long to wait for another writer of the store (5 s unless set).
     void setStoreWaitMs(int milliseconds);
 
+    // Shows what a load of url found (its title and item count, or why it failed) in the
+    // tooltip of its rows; failing rows are marked.
+    void showFeedCheck(const QString& url, const FeedCheck& check);
+
     // Fills the window from the store, shows it within the screen's work area and brings it
     // forward.
     void openWindow();

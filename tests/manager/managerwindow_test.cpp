@@ -1,6 +1,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QProgressDialog>
@@ -342,6 +343,62 @@ TEST_F(ManagerWindowTest, OpmlExportRunsBehindAProgressBoxAndWritesTheFile) {
     ASSERT_EQ(prompter.prompts.size(), 1u);
     EXPECT_EQ(prompter.prompts[0].text,
               "Exported 1 feeds to " + QDir::toNativeSeparators(target) + ".");
+}
+
+} // namespace
+} // namespace quorvel
+
+namespace quorvel {
+namespace {
+
+TEST_F(ManagerWindowTest, AddedAddressesAreCheckedAndAPageOffersTheFeedsItAnnounces) {
+    test::LoopbackServer server;
+    server.setRoute("/feed", test::served(test::rssFeed("Alpha", 3)));
+    server.setRoute("/gone", {.status = 404, .body = "no"});
+    server.setRoute("/json", test::served(R"({"version": "https://jsonfeed.org/version/1.1",
+                                               "title": "Jay", "items": [{}, {}]})"));
+    server.setRoute("/atom", test::served("<feed xmlns='http://www.w3.org/2005/Atom'><title>At"
+                                          "</title><entry/><entry/></feed>"));
+    server.setRoute("/page",
+                    {.body = "<!DOCTYPE html><html><head><link rel=stylesheet href=/s.css>"
+                             "<link rel='alternate' type='application/rss+xml' href='/feed'>"
+                             "<link rel=\"home alternate\" type=\"application/atom+xml\" href=\"" +
+                             server.url("/atom").toUtf8() + "\"></head><body><p>hi</body></html>",
+                     .contentType = "text/html"});
+    writeStore("<root></root>");
+    open();
+    auto* status = get<QLabel>("feedCheckStatus");
+    auto addAndWait = [&](const QString& path, const QString& summary) {
+        type("newFeed", server.url(path));
+        click("Add");
+        EXPECT_TRUE(QTest::qWaitFor([&] { return status->text().contains(summary); }, 20000))
+            << path.toStdString() << ": " << status->text().toStdString();
+    };
+    addAndWait("/feed", "Alpha: loaded with 3 items");
+    addAndWait("/gone", "Failed: HTTP 404");
+    addAndWait("/json", "Jay: loaded with 2 items");
+    type("newFeed", "127.0.0.1:1/closed");
+    click("Add");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return status->text().contains("refused"); }, 20000));
+    EXPECT_TRUE(feeds()->item(0)->toolTip().contains("Alpha: loaded with 3 items"));
+    EXPECT_TRUE(feeds()->item(0)->icon().isNull());
+    EXPECT_TRUE(feeds()->item(1)->toolTip().contains("Failed: HTTP 404"));
+    EXPECT_FALSE(feeds()->item(1)->icon().isNull()) << "a failing feed is marked";
+    EXPECT_TRUE(prompter.prompts.empty());
+
+    prompter.answers = {MessageAnswer::Cancel, MessageAnswer::Ok};
+    addAndWait("/atom", "At: loaded with 2 items");
+    ASSERT_EQ(prompter.prompts.size(), 0u);
+    type("newFeed", server.url("/page"));
+    click("Add");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return prompter.prompts.size() == 2; }, 20000));
+    ASSERT_EQ(prompter.prompts.size(), 2u);
+    EXPECT_TRUE(prompter.prompts[0].text.contains(server.url("/feed")));
+    EXPECT_TRUE(prompter.prompts[1].text.contains(server.url("/atom")));
+    EXPECT_EQ(row(5).section(" | ", 0, 0), server.url("/atom")) << "the page's row now holds it";
+    const XmlDocument document = store.load();
+    EXPECT_EQ(document.documentElement().childElements("feed")[5].getAttribute("url"),
+              server.url("/atom"));
 }
 
 } // namespace
