@@ -361,6 +361,7 @@ TEST_F(ManagerWindowTest, AddedAddressesAreCheckedAndAPageOffersTheFeedsItAnnoun
                                           "</title><entry/><entry/></feed>"));
     server.setRoute("/page",
                     {.body = "<!DOCTYPE html><html><head><link rel=stylesheet href=/s.css>"
+                             "<link rel=alternate hreflang=de type=text/html href=/de>"
                              "<link rel='alternate' type='application/rss+xml' href='/feed'>"
                              "<link rel=\"home alternate\" type=\"application/atom+xml\" href=\"" +
                              server.url("/atom").toUtf8() + "\"></head><body><p>hi</body></html>",
