@@ -2,12 +2,13 @@
 
 #include <QThread>
 
-#include "platform/fetcher.h"
+#include "manager/cancellablefetcher.h"
 
 namespace quorvel {
 
 FeedCheckJob::FeedCheckJob(std::unique_ptr<Fetcher> fetcher, QString url, QObject* parent)
-    : QObject(parent), m_fetcher(std::move(fetcher)), m_url(std::move(url)) {
+    : QObject(parent), m_fetcher(std::make_unique<CancellableFetcher>(std::move(fetcher))),
+      m_url(std::move(url)) {
     qRegisterMetaType<FeedCheck>();
 }
 

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -13,6 +12,7 @@ class QThread;
 
 namespace quorvel {
 
+class CancellableFetcher;
 class Fetcher;
 
 // Makes a fetcher for work off the window thread (tests hand in their own).
@@ -35,7 +35,7 @@ Q_SIGNALS:
     void finished(const QString& url, const quorvel::FeedCheck& check);
 
 private:
-    std::unique_ptr<Fetcher> m_fetcher;
+    std::unique_ptr<CancellableFetcher> m_fetcher;
     QString m_url;
     QThread* m_thread = nullptr;
 };

@@ -2,6 +2,7 @@
 
 #include <QThread>
 
+#include "manager/cancellablefetcher.h"
 #include "platform/atomicfile.h"
 #include "platform/fetcher.h"
 #include "store/opml.h"
@@ -10,7 +11,9 @@ namespace quorvel {
 
 OpmlExportJob::OpmlExportJob(const FeedStore& store, std::unique_ptr<Fetcher> fetcher,
                              QString target, QObject* parent)
-    : QObject(parent), m_store(store), m_fetcher(std::move(fetcher)), m_target(std::move(target)) {}
+    : QObject(parent), m_store(store),
+      m_fetcher(std::make_unique<CancellableFetcher>(std::move(fetcher))),
+      m_target(std::move(target)) {}
 
 OpmlExportJob::~OpmlExportJob() {
     if (!m_thread)
@@ -28,7 +31,6 @@ void OpmlExportJob::start() {
 }
 
 void OpmlExportJob::cancel() {
-    m_cancelled = true;
     m_fetcher->cancel();
 }
 
@@ -41,7 +43,7 @@ void OpmlExportJob::run() {
         Q_EMIT progressed(done, total);
     });
     // Titles cut short by a cancel would read "url not found": nothing is written then.
-    if (m_cancelled) {
+    if (m_fetcher->isCancelled()) {
         Q_EMIT finished(false, true, QString(), feeds);
         return;
     }

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <atomic>
 #include <memory>
 
 #include <QObject>
@@ -10,6 +9,7 @@ class QThread;
 
 namespace quorvel {
 
+class CancellableFetcher;
 class FeedStore;
 class Fetcher;
 
@@ -42,9 +42,8 @@ private:
     void run();
 
     const FeedStore& m_store;
-    std::unique_ptr<Fetcher> m_fetcher;
+    std::unique_ptr<CancellableFetcher> m_fetcher;
     QString m_target;
-    std::atomic<bool> m_cancelled{false};
     QThread* m_thread = nullptr;
 };
 

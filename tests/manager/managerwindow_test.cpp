@@ -343,13 +343,20 @@ TEST_F(ManagerWindowTest, OpmlExportRunsBehindAProgressBoxAndWritesTheFile) {
     ASSERT_EQ(prompter.prompts.size(), 1u);
     EXPECT_EQ(prompter.prompts[0].text,
               "Exported 1 feeds to " + QDir::toNativeSeparators(target) + ".");
+
+    // Cancelled while the title is still on its way: no file and no word.
+    server.setRoute("/news",
+                    test::served("<rss><channel><title>Late</title></channel></rss>", 5000));
+    answer = dir.filePath("cancelled.opml");
+    click("exportOPML");
+    auto* progress = window->findChild<QProgressDialog*>();
+    ASSERT_TRUE(progress);
+    QTest::mouseClick(progress->findChild<QPushButton*>(), Qt::LeftButton);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !window->findChild<QProgressDialog*>(); }, 2000))
+        << "a cancel stops the look-ups at once";
+    EXPECT_FALSE(QFile::exists(answer));
+    EXPECT_EQ(prompter.prompts.size(), 1u);
 }
-
-} // namespace
-} // namespace quorvel
-
-namespace quorvel {
-namespace {
 
 TEST_F(ManagerWindowTest, AddedAddressesAreCheckedAndAPageOffersTheFeedsItAnnounces) {
     test::LoopbackServer server;
