@@ -99,7 +99,8 @@ void FeedListController::decorate(QListWidgetItem* item) const {
     const std::optional<FeedEntry> entry = parseFeedListRow(item->text());
     const auto check = entry ? m_checks.constFind(entry->url) : m_checks.constEnd();
     if (check == m_checks.constEnd()) {
-        item->setToolTip(entry ? entry->url + QStringLiteral("\nNot loaded yet") : QString());
+        item->setToolTip(entry ? entry->url + QStringLiteral("\nNot checked in this window yet")
+                               : QString());
         item->setIcon(QIcon());
         return;
     }
