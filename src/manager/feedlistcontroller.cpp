@@ -61,6 +61,7 @@ void FeedListController::checkAddress(const QString& url) {
                 onChecked(checked, check);
             });
     m_controls.checkStatus->setText(QStringLiteral("Checking %1 ...").arg(url));
+    m_controls.checkStatus->show();
     job->start();
 }
 

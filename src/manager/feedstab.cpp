@@ -102,6 +102,7 @@ FeedsTab::FeedsTab(const FeedStore& store, Prompter& prompter, QWidget* parent)
     auto* checkStatus = named(new QLabel, QStringLiteral("feedCheckStatus"));
     checkStatus->setTextFormat(Qt::PlainText);
     checkStatus->setWordWrap(true);
+    checkStatus->hide(); // until an address is checked
     auto* changes = new QHBoxLayout;
     changes->addWidget(add);
     changes->addWidget(remove);
