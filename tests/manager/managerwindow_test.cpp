@@ -382,7 +382,9 @@ TEST_F(ManagerWindowTest, AddedAddressesAreCheckedAndAPageOffersTheFeedsItAnnoun
         EXPECT_TRUE(QTest::qWaitFor([&] { return status->text().contains(summary); }, 20000))
             << path.toStdString() << ": " << status->text().toStdString();
     };
+    EXPECT_FALSE(status->isVisible()) << "no room taken before a check";
     addAndWait("/feed", "Alpha: loaded with 3 items");
+    EXPECT_TRUE(status->isVisible());
     addAndWait("/gone", "Failed: HTTP 404");
     addAndWait("/json", "Jay: loaded with 2 items");
     type("newFeed", "127.0.0.1:1/closed");
