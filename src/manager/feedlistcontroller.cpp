@@ -68,7 +68,8 @@ void FeedListController::checkAddress(const QString& url) {
 void FeedListController::onChecked(const QString& url, const FeedCheck& check) {
     m_controls.checkStatus->setText(url + QStringLiteral("\n") + feedCheckSummary(check));
     showFeedCheck(url, check);
-    if (!check.feeds.isEmpty())
+    // A window closed meanwhile asks nothing: the user has moved on.
+    if (!check.feeds.isEmpty() && m_controls.feeds->isVisible())
         offerAnnouncedFeeds(url, check.feeds);
 }
 
