@@ -14,12 +14,12 @@
 #include <QScreen>
 #include <QSessionManager>
 #include <QSystemTrayIcon>
-#include <QThread>
 #include <QUrl>
 #include <QWebEngineView>
 
 #include "reader/docking.h"
 #include "reader/feedpage.h"
+#include "reader/readerportadapter.h"
 #include "reader/refreshintervals.h"
 #include "reader/refreshrunner.h"
 #include "refresh/connectivity.h"
@@ -48,10 +48,6 @@ QScreen* primaryScreen() {
 }
 
 } // namespace
-
-template <typename F> void ReaderWindow::post(F f) {
-    QMetaObject::invokeMethod(this, std::move(f), Qt::QueuedConnection);
-}
 
 ReaderWindow::ReaderWindow(const FeedStore& store, Fetcher& fetcher, Prompter& prompter,
                            ReaderOptions options, QWidget* parent)
@@ -102,7 +98,8 @@ ReaderWindow::ReaderWindow(const FeedStore& store, Fetcher& fetcher, Prompter& p
     dockToTaskbarSide();
     showRestoreItem(false);
 
-    m_runner = std::make_unique<RefreshRunner>(store, fetcher, *this, m_options.probeAddress);
+    m_port = std::make_unique<ReaderPortAdapter>(*this, m_prompter);
+    m_runner = std::make_unique<RefreshRunner>(store, fetcher, *m_port, m_options.probeAddress);
     connect(m_runner.get(), &RefreshRunner::cycleFinished, this, &ReaderWindow::onCycleFinished);
 }
 
@@ -168,81 +165,35 @@ void ReaderWindow::start() {
     m_runner->request();
 }
 
-// --- ReaderPort: every call lands on the UI thread.
+// --- What the refresh cycle changes.
 
-void ReaderWindow::setTitle(const QString& title) {
-    post([this, title] { setWindowTitle(title); });
+void ReaderWindow::showTrayTip(const QString& tip) {
+    m_trayTip = tip;
+    m_tray->setToolTip(tip);
 }
 
-void ReaderWindow::setTrayTip(const QString& tipField) {
-    const QString tip = trayTipText(tipField);
-    post([this, tip] {
-        m_trayTip = tip;
-        m_tray->setToolTip(tip);
-    });
+void ReaderWindow::tickStickToEdges(bool ticked) {
+    m_magnetic->setChecked(ticked);
 }
 
-void ReaderWindow::showPage(const QString& path) {
-    post([this, path] { m_page->showFile(path); });
-}
-
-void ReaderWindow::applyOpacity(int alpha) {
-    // The tool style was set when the window was made; only the opacity changes per cycle.
-    post([this, alpha] { setWindowOpacity(qBound(1, alpha, 255) / 255.0); });
-}
-
-void ReaderWindow::openWithDesktop(const QString& path) {
-    post([this, path] { openOnDesktop(path); });
-}
-
-void ReaderWindow::setMagneticTicked(bool ticked) {
-    post([this, ticked] { m_magnetic->setChecked(ticked); });
-}
-
-void ReaderWindow::markIntervalForSetting(const QString& refreshText) {
-    post([this, refreshText] { markInterval(refreshText); });
-}
-
-void ReaderWindow::settingsLoaded(const Settings& settings) {
-    // The first run may wait long on slow feeds; a reader that is to start on screen shows
-    // itself as soon as it knows, with the run's progress in its title.
-    if (settings.startMinimised)
+void ReaderWindow::appear(bool startMinimised) {
+    // The first run may wait long on slow feeds or on a question; the strip and its tray
+    // icon are there as soon as the settings are known, with the run's progress in the
+    // title and the tip.
+    if (m_appeared || m_exiting || m_shutDown)
         return;
-    post([this] {
-        if (m_startUpDone || m_shownEarly || m_exiting || m_shutDown)
-            return;
-        m_shownEarly = true;
+    m_appeared = true;
+    if (!startMinimised) {
         showOnScreen();
-    });
-}
-
-MessageAnswer ReaderWindow::prompt(const Message& message) {
-    if (QThread::currentThread() == thread())
-        return m_prompter.prompt(message);
-    auto answer = std::make_shared<std::optional<MessageAnswer>>();
-    {
-        std::lock_guard lock(m_promptMutex);
-        if (m_portClosed)
-            return MessageAnswer::Cancel;
+    } else if (m_options.trayAvailable) {
+        placeOffScreen();
+        showRestoreItem(true);
+    } else {
+        showMinimized();
+        showRestoreItem(true);
     }
-    post([this, message, answer] {
-        {
-            std::lock_guard lock(m_promptMutex);
-            if (m_portClosed)
-                return;
-        }
-        const MessageAnswer picked = m_prompter.prompt(message);
-        {
-            std::lock_guard lock(m_promptMutex);
-            *answer = picked;
-        }
-        m_promptAnswered.notify_all();
-    });
-    // Not a blocking-queued call: shutdown() must be able to release this wait while the
-    // box is still open, or Exit from inside the box's event loop would deadlock.
-    std::unique_lock lock(m_promptMutex);
-    m_promptAnswered.wait(lock, [&] { return answer->has_value() || m_portClosed; });
-    return answer->value_or(MessageAnswer::Cancel);
+    if (m_options.trayAvailable)
+        m_tray->show();
 }
 
 // --- State queries and the manager hook.
@@ -316,19 +267,8 @@ void ReaderWindow::onCycleFinished(CycleEnd end) {
 void ReaderWindow::completeStartUp() {
     m_startUpDone = true;
     const Settings& settings = m_runner->lastSettings();
-    if (!settings.startMinimised) {
-        if (!m_shownEarly)
-            showOnScreen();
-    } else if (m_options.trayAvailable) {
-        placeOffScreen();
-        showRestoreItem(true);
-    } else {
-        showMinimized();
-        showRestoreItem(true);
-    }
+    appear(settings.startMinimised);
     startRefreshTimer(refreshIntervalFromText(settings.refreshText));
-    if (m_options.trayAvailable)
-        m_tray->show();
     Q_EMIT startUpFinished();
 }
 
@@ -506,11 +446,8 @@ void ReaderWindow::shutdown() {
     stopRefreshTimer();
     if (m_tray)
         m_tray->hide();
-    {
-        std::lock_guard lock(m_promptMutex);
-        m_portClosed = true;
-    }
-    m_promptAnswered.notify_all();
+    if (m_port)
+        m_port->close();
     if (m_runner)
         m_runner->shutdown();
 }

@@ -36,7 +36,7 @@ struct ReaderWindowTest : ::testing::Test, ReaderRig {
     }
 };
 
-TEST_F(ReaderWindowTest, WindowShowsWhileTheFirstCycleLoadsTimerAndTrayIconAfterIt) {
+TEST_F(ReaderWindowTest, StripAndTrayIconShowWhileTheFirstCycleLoadsAndTheTimerStartsAfterIt) {
     server.setRoute("/a", served(rssFeed("Alpha", 3), 1500));
     ASSERT_TRUE(writeStore(false, "120000"));
     ReaderWindow& reader = makeReader();
@@ -45,10 +45,11 @@ TEST_F(ReaderWindowTest, WindowShowsWhileTheFirstCycleLoadsTimerAndTrayIconAfter
     reader.start();
     ASSERT_TRUE(waitUntil([&] { return server.requestCount("/a") == 1; }));
     // The window does not wait for slow feeds: it shows the run's progress in its title.
-    ASSERT_TRUE(waitUntil([&] { return reader.isVisible(); }));
-    EXPECT_EQ(reader.windowTitle(), "Quorvel RSS Reader Loading...");
+    ASSERT_TRUE(
+        waitUntil([&] { return reader.windowTitle() == "Quorvel RSS Reader Loading..."; }));
+    EXPECT_TRUE(reader.isVisible());
+    EXPECT_TRUE(reader.trayIcon()->isVisible()) << "the tray icon comes with the strip";
     EXPECT_EQ(started.count(), 0);
-    EXPECT_FALSE(reader.trayIcon()->isVisible());
     EXPECT_FALSE(reader.refreshTimer().isActive());
 
     ASSERT_TRUE(waitUntil([&] { return started.count() == 1; }));
@@ -61,6 +62,45 @@ TEST_F(ReaderWindowTest, WindowShowsWhileTheFirstCycleLoadsTimerAndTrayIconAfter
     EXPECT_TRUE(reader.trayIcon()->isVisible());
     EXPECT_EQ(reader.trayIcon()->toolTip(), "Quorvel RSS Reader\r\nAlpha item 1");
     EXPECT_EQ(reader.feedPage()->url(), QUrl::fromLocalFile(store.pagePath()));
+}
+
+TEST_F(ReaderWindowTest, TheErrorOfferComesAfterTheNewPageAndTicksWhileItIsOpenQueueOneRun) {
+    server.setRoute("/a", served(rssFeed("Alpha", 3), 300));
+    ASSERT_TRUE(writeFile(store.storePath(), storeText(feedElement(server.url("/a")) +
+                                                       feedElement(server.url("/missing")))));
+    // Looks at the window while the question is open, with timer ticks falling meanwhile,
+    // as they do while a message box waits for the user.
+    struct LookingPrompter : Prompter {
+        ReaderWindow* reader = nullptr;
+        int asked = 0;
+        bool stripAndIconShown = false;
+        QString pageText;
+        MessageAnswer prompt(const Message&) override {
+            ++asked;
+            stripAndIconShown = reader->isVisible() && reader->trayIcon()->isVisible();
+            waitUntil(
+                [&] {
+                    reader->feedPage()->toPlainText([this](const QString& t) { pageText = t; });
+                    return pageText.contains("Alpha item 1");
+                },
+                5000);
+            reader->startRefreshTimer(20);
+            QTest::qWait(400);
+            reader->stopRefreshTimer();
+            return MessageAnswer::Cancel;
+        }
+    } looking;
+    ReaderWindow& reader = makeReader(true, &looking);
+    looking.reader = &reader;
+    reader.start();
+    ASSERT_TRUE(waitUntil([&] { return reader.finishedCycles() == 2 && !reader.isRefreshing(); }));
+    QTest::qWait(300);
+    EXPECT_EQ(looking.asked, 1) << "the queued run failed the same way: no second question";
+    EXPECT_TRUE(looking.stripAndIconShown);
+    EXPECT_TRUE(looking.pageText.contains("Alpha item 1")) << "the old page behind the question";
+    EXPECT_EQ(reader.finishedCycles(), 2) << "twenty ticks, one queued run";
+    EXPECT_EQ(server.requestCount("/a"), 2);
+    window.reset(); // before the prompter it uses
 }
 
 TEST_F(ReaderWindowTest, CloseHidesRequestsQueueOneMoreAndExitEndsPromptlyForGood) {
