@@ -98,6 +98,16 @@ ReaderWindow::ReaderWindow(const FeedStore& store, Fetcher& fetcher, Prompter& p
     dockToTaskbarSide();
     showRestoreItem(false);
 
+    m_settleTimer.setInterval(kSettleCheckMs);
+    connect(&m_settleTimer, &QTimer::timeout, this, &ReaderWindow::keepDocked);
+    // The strip follows the panel: a changed work area, or another primary screen.
+    connect(qGuiApp, &QGuiApplication::primaryScreenChanged, this,
+            &ReaderWindow::followPrimaryScreen);
+    connect(qGuiApp, &QGuiApplication::screenAdded, this, &ReaderWindow::redockAfterScreenChange);
+    connect(qGuiApp, &QGuiApplication::screenRemoved, this,
+            &ReaderWindow::redockAfterScreenChange);
+    followPrimaryScreen(primaryScreen());
+
     m_port = std::make_unique<ReaderPortAdapter>(*this, m_prompter);
     m_runner = std::make_unique<RefreshRunner>(store, fetcher, *m_port, m_options.probeAddress);
     connect(m_runner.get(), &RefreshRunner::cycleFinished, this, &ReaderWindow::onCycleFinished);
@@ -275,7 +285,6 @@ void ReaderWindow::completeStartUp() {
 void ReaderWindow::showOnScreen() {
     setWindowState(windowState() & ~Qt::WindowMinimized);
     show();
-    // Again now that the window manager's frame is known.
     dockToTaskbarSide();
     raise();
     activateWindow();
@@ -288,24 +297,73 @@ int ReaderWindow::dockToTaskbarSide() {
     if (!screen)
         return x();
     m_offScreen = false;
-    placeFrame(dockRect(screen->geometry(), screen->availableGeometry(), readerWidthPx));
+    m_dockTarget = dockRect(screen->geometry(), screen->availableGeometry(), readerWidthPx);
+    placeFrame(*m_dockTarget);
+    if (isVisible())
+        settleDock();
     return x();
+}
+
+void ReaderWindow::settleDock() {
+    // A window manager frames and places a newly shown window on its own time: the
+    // decoration's size is known only then, and its placement policy may move the window
+    // after ours. For a short while every report of the frame is checked against the dock.
+    m_settling.start();
+    m_settleTimer.start();
+}
+
+bool ReaderWindow::isSettlingDock() const {
+    return m_settleTimer.isActive() && !m_settling.hasExpired(kSettleMs);
+}
+
+void ReaderWindow::keepDocked() {
+    if (!m_dockTarget || m_placing || m_offScreen || !isVisible() ||
+        m_settling.hasExpired(kSettleMs)) {
+        m_settleTimer.stop();
+        return;
+    }
+    if (frameGeometry() != *m_dockTarget)
+        placeFrame(*m_dockTarget);
+}
+
+void ReaderWindow::redockAfterScreenChange() {
+    // Only a strip that still stands where it was docked follows the panel; one the user
+    // moved stays where the user put it, and one off screen is docked when restored.
+    if (!m_dockTarget || m_offScreen || m_exiting || m_shutDown)
+        return;
+    dockToTaskbarSide();
+}
+
+void ReaderWindow::followPrimaryScreen(QScreen* screen) {
+    for (const QMetaObject::Connection& connection : m_screenConnections)
+        disconnect(connection);
+    m_screenConnections.clear();
+    if (screen) {
+        m_screenConnections << connect(screen, &QScreen::availableGeometryChanged, this,
+                                       &ReaderWindow::redockAfterScreenChange)
+                            << connect(screen, &QScreen::geometryChanged, this,
+                                       &ReaderWindow::redockAfterScreenChange);
+    }
+    redockAfterScreenChange();
 }
 
 void ReaderWindow::placeFrame(const QRect& frame) {
     // The frame rectangle includes the window manager's decoration, which is known only
-    // once the window has been shown; geometry() is the inside.
+    // once the window has been framed; geometry() is the inside.
     const QRect outer = frameGeometry();
     const QRect inner = geometry();
     const QMargins decoration(inner.left() - outer.left(), inner.top() - outer.top(),
                               outer.right() - inner.right(), outer.bottom() - inner.bottom());
     m_placing = true;
     m_ownMoveTarget = frame.topLeft();
-    setGeometry(frame.marginsRemoved(decoration));
+    // move() places the frame's corner, so the window manager keeps the title bar inside
+    // even before the decoration's size is known here.
+    resize(frame.size().shrunkBy(decoration));
+    move(frame.topLeft());
     // Where the window system answers at once, correct any offset it added.
     const QPoint error = frameGeometry().topLeft() - frame.topLeft();
     if (!error.isNull())
-        setGeometry(geometry().translated(-error));
+        move(pos() - error);
     m_placing = false;
 }
 
@@ -333,13 +391,20 @@ void ReaderWindow::moveEvent(QMoveEvent* event) {
     QMainWindow::moveEvent(event);
     if (m_placing)
         return;
+    if (isSettlingDock()) {
+        keepDocked();
+        return;
+    }
     if (m_ownMoveTarget) {
         const bool ours = pos() == *m_ownMoveTarget;
         m_ownMoveTarget.reset();
         if (ours)
             return;
     }
-    if (!isVisible() || m_offScreen || !m_magnetic->isChecked())
+    if (!isVisible() || m_offScreen)
+        return;
+    m_dockTarget.reset(); // the user moved the strip away from its dock
+    if (!m_magnetic->isChecked())
         return;
     QScreen* current = screen();
     if (!current)
@@ -348,6 +413,12 @@ void ReaderWindow::moveEvent(QMoveEvent* event) {
         clampToWorkArea(QRect(pos(), frameGeometry().size()), current->availableGeometry());
     if (clamped != pos())
         placeFrame(QRect(clamped, frameGeometry().size()));
+}
+
+void ReaderWindow::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    if (!m_placing && isSettlingDock())
+        keepDocked();
 }
 
 void ReaderWindow::toggleStickToEdges() {
@@ -382,7 +453,7 @@ void ReaderWindow::restoreFromTray() {
     setWindowState(windowState() & ~Qt::WindowMinimized);
     show();
     if (dock)
-        dockToTaskbarSide(); // again now that the window manager's frame is known
+        dockToTaskbarSide(); // again, now shown: it settles once the window manager frames it
     raise();
     activateWindow();
     showRestoreItem(false);

@@ -4,8 +4,11 @@
 #include <memory>
 #include <optional>
 
+#include <QElapsedTimer>
+#include <QList>
 #include <QMainWindow>
 #include <QPoint>
+#include <QRect>
 #include <QStringList>
 #include <QTimer>
 
@@ -15,6 +18,7 @@
 class QAction;
 class QMenu;
 class QPrinter;
+class QScreen;
 class QSystemTrayIcon;
 class QWebEngineView;
 
@@ -83,9 +87,15 @@ public:
     // Enables "RSS Manager"; it emits managerRequested() when chosen.
     void setManagerAvailable(bool available);
 
-    // Places the window as the full-height strip beside the panel of the primary screen and
-    // returns its left edge.
+    // Places the window's frame, title bar included, as the full-height strip beside the
+    // panel inside the primary screen's work area, and returns its left edge. A shown
+    // window is held there while the window manager frames and places it (a short while);
+    // the strip follows when the work area or the primary screen changes until the user
+    // moves it away.
     int dockToTaskbarSide();
+    // True while a freshly shown strip is held at its dock (a few seconds); moves then are
+    // taken for the window manager's, not the user's.
+    bool isSettlingDock() const;
     // Hides the window; the tray offers "Restore" instead of "Minimize". Without a
     // notification area the window is minimised instead.
     void hideToTray();
@@ -130,6 +140,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
 
 private:
@@ -140,6 +151,10 @@ private:
     void showOnScreen();
     void placeOffScreen();
     void placeFrame(const QRect& frame);
+    void settleDock();
+    void keepDocked();
+    void redockAfterScreenChange();
+    void followPrimaryScreen(QScreen* screen);
     void showRestoreItem(bool restoreVisible);
     void tell(const QString& title, const QString& text);
     void shutdown();
@@ -176,6 +191,13 @@ private:
     bool m_placing = false; // inside placeFrame: the moves are ours
     // Where our own last placement put the frame; a move there is not the user's.
     std::optional<QPoint> m_ownMoveTarget;
+    // The docked frame while the strip stands docked; empty once the user moved it.
+    std::optional<QRect> m_dockTarget;
+    static constexpr int kSettleMs = 3000;
+    static constexpr int kSettleCheckMs = 200;
+    QElapsedTimer m_settling;
+    QTimer m_settleTimer;
+    QList<QMetaObject::Connection> m_screenConnections;
 
     // Last, in this order: the runner's worker reports through the port, so the runner goes
     // first.

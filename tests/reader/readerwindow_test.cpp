@@ -107,8 +107,10 @@ TEST_F(ReaderWindowTest, CloseHidesRequestsQueueOneMoreAndExitEndsPromptlyForGoo
     ASSERT_TRUE(writeStore());
     ReaderWindow& reader = startReader();
     QSignalSpy exited(&reader, &ReaderWindow::exited);
+    ASSERT_TRUE(waitUntil([&] { return !reader.isSettlingDock(); }));
     reader.move(100, 80);
     const QPoint placed = reader.pos();
+    EXPECT_EQ(placed, QPoint(100, 80)) << "the user's move stands once the dock has settled";
     EXPECT_FALSE(reader.close());
     EXPECT_FALSE(reader.isVisible());
     EXPECT_EQ(offered(), "Restore");
@@ -167,6 +169,7 @@ TEST_F(ReaderWindowTest, IntervalAndStickToEdgesAreStoredAndApplied) {
     EXPECT_EQ(markedIntervals(), QStringList({"rTimeItems3"}));
 
     const QRect workArea = reader.screen()->availableGeometry();
+    ASSERT_TRUE(waitUntil([&] { return !reader.isSettlingDock(); }));
     const auto moveOut = [&] {
         reader.move(workArea.x() - 60, workArea.y() - 40);
         QTest::qWait(50);
