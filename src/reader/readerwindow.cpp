@@ -446,8 +446,17 @@ void ReaderWindow::hideToTray() {
 void ReaderWindow::restoreFromTray() {
     if (m_shutDown)
         return;
+    // Asked for (a second start, a click on the icon) before the first run has shown
+    // anything: the user's wish wins over the start-minimised placement.
+    const bool firstShow = !m_appeared;
+    if (firstShow) {
+        m_appeared = true;
+        if (m_options.trayAvailable)
+            m_tray->show();
+    }
     QScreen* screen = primaryScreen();
-    const bool dock = m_offScreen || (screen && isBeyondScreenRight(x(), screen->geometry()));
+    const bool dock =
+        firstShow || m_offScreen || (screen && isBeyondScreenRight(x(), screen->geometry()));
     if (dock)
         dockToTaskbarSide();
     setWindowState(windowState() & ~Qt::WindowMinimized);
