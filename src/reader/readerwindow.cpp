@@ -537,8 +537,9 @@ void ReaderWindow::shutdown() {
 void ReaderWindow::showAbout() {
     Message about;
     about.title = tr("About Quorvel RSS Reader");
-    about.text = tr("Quorvel RSS Reader.\n\n%1\n\nFor more read ReadMe.txt or click 'OK'")
-                     .arg(QLatin1String(productAddress));
+    about.text =
+        tr("Quorvel RSS Reader.\nVersion %1\n\n%2\n\nFor more read ReadMe.txt or click 'OK'")
+            .arg(QLatin1String(QUORVEL_VERSION_TEXT), QLatin1String(productAddress));
     about.buttons = MessageButtons::OkCancel;
     if (m_prompter.prompt(about) != MessageAnswer::Ok)
         return;

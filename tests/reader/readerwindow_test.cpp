@@ -215,6 +215,44 @@ TEST_F(ReaderWindowTest, AFailedFeedOffersTheErrorLogAndExitWhileTheQuestionIsOp
     window.reset(); // before the prompter it uses
 }
 
+TEST_F(ReaderWindowTest, AFirstStartAndAnUnreadableFeedListStartOnScreen) {
+    ReaderOptions offline; // the default feeds are never fetched
+    offline.probeAddress = "http://127.0.0.1:1/";
+    const auto startsOnScreen = [&] {
+        window = std::make_unique<ReaderWindow>(store, fetcher, prompter, offline);
+        QSignalSpy started(window.get(), &ReaderWindow::startUpFinished);
+        window->start();
+        EXPECT_TRUE(waitUntil([&] { return started.count() == 1; }));
+        const QRect screen = window->screen()->geometry();
+        return window->isVisible() && !isBeyondScreenRight(window->x(), screen) &&
+               offered() == "Minimize";
+    };
+    EXPECT_TRUE(startsOnScreen()) << "no feed list yet";
+    EXPECT_TRUE(readFile(store.storePath()).contains("min=\"false\""));
+    window.reset();
+    ASSERT_TRUE(writeFile(store.storePath(), "<root"));
+    EXPECT_TRUE(startsOnScreen()) << "a feed list that cannot be read";
+}
+
+TEST_F(ReaderWindowTest, AboutShowsTheVersionAndOnOkOpensTheReadmeFoundFirst) {
+    ASSERT_TRUE(writeStore());
+    ReaderOptions options;
+    options.probeAddress = server.url("/probe");
+    options.readmePaths = {dir.filePath("missing.txt"), dir.filePath("readme.txt")};
+    ASSERT_TRUE(writeFile(dir.filePath("readme.txt"), "read me"));
+    window = std::make_unique<ReaderWindow>(store, fetcher, prompter, options);
+    DesktopCatcher desktop({"file"});
+    prompter.answers = {MessageAnswer::Cancel, MessageAnswer::Ok};
+    item("about")->trigger();
+    ASSERT_EQ(prompter.prompts.size(), 1u);
+    EXPECT_EQ(prompter.prompts[0].title, "About Quorvel RSS Reader");
+    EXPECT_TRUE(prompter.prompts[0].text.startsWith("Quorvel RSS Reader.\nVersion " QUORVEL_VERSION_TEXT "\n"))
+        << prompter.prompts[0].text.toStdString();
+    EXPECT_TRUE(desktop.opened.isEmpty()) << "Cancel opens nothing";
+    item("about")->trigger();
+    EXPECT_EQ(desktop.opened, QList<QUrl>{QUrl::fromLocalFile(dir.filePath("readme.txt"))});
+}
+
 TEST_F(ReaderWindowTest, WithoutANotificationAreaClosingMinimisesAndTheMenuIsInTheWindow) {
     ASSERT_TRUE(writeStore());
     ReaderWindow& reader = startReader(false);
