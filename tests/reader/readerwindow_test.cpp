@@ -215,6 +215,30 @@ TEST_F(ReaderWindowTest, AFailedFeedOffersTheErrorLogAndExitWhileTheQuestionIsOp
     window.reset(); // before the prompter it uses
 }
 
+TEST_F(ReaderWindowTest, TheStripReturnsToItsDockWhenPlacedElsewhereRightAfterShowing) {
+    ASSERT_TRUE(writeStore());
+    ReaderWindow& reader = startReader();
+    const QRect docked = reader.frameGeometry();
+    // What a window manager's placement policy does to a newly shown window.
+    ASSERT_TRUE(reader.isSettlingDock());
+    reader.move(0, 0);
+    EXPECT_TRUE(waitUntil([&] { return reader.frameGeometry() == docked; }, 2000));
+}
+
+TEST_F(ReaderWindowTest, ARestoreBeforeTheFirstRunHasReadTheSettingsWinsOverStartMinimised) {
+    ASSERT_TRUE(writeStore(true));
+    ReaderWindow& reader = makeReader();
+    QSignalSpy started(&reader, &ReaderWindow::startUpFinished);
+    reader.start();
+    reader.restoreFromTray(); // a second start handed over at once
+    ASSERT_TRUE(waitUntil([&] { return started.count() == 1; }));
+    QTest::qWait(300);
+    EXPECT_TRUE(reader.isVisible());
+    EXPECT_FALSE(isBeyondScreenRight(reader.x(), reader.screen()->geometry()));
+    EXPECT_EQ(offered(), "Minimize");
+    EXPECT_TRUE(reader.trayIcon()->isVisible());
+}
+
 TEST_F(ReaderWindowTest, AFirstStartAndAnUnreadableFeedListStartOnScreen) {
     ReaderOptions offline; // the default feeds are never fetched
     offline.probeAddress = "http://127.0.0.1:1/";

@@ -194,7 +194,10 @@ TEST_F(RefreshCycleTest, FullRunRendersFeedsLogsFailuresAndReportsProgressInSlot
     EXPECT_FALSE(cycle.errorFlag()) << "Cancel clears the flag as well";
     // The new page is on screen before the question, not hidden behind it.
     const qsizetype asked = port.calls.indexOf(QRegularExpression("prompt: .*"));
-    EXPECT_LT(port.calls.lastIndexOf("page: " + store.pagePath()), asked);
+    const qsizetype shown = port.calls.lastIndexOf("page: " + store.pagePath());
+    EXPECT_GT(shown, port.calls.indexOf(QRegularExpression("title: .* v\\.1\\.6\\.0\\.0")))
+        << "shown after it was written";
+    EXPECT_LT(shown, asked);
     EXPECT_EQ(port.calls.mid(asked + 1), QStringList{"opacity: 255"});
 }
 
