@@ -60,5 +60,44 @@ TEST(DockingOnXTest, TheStripFollowsThePanelToEachEdgeUntilTheUserMovesIt) {
     setWorkArea(startArea);
 }
 
+// A window manager frames and places each new window on its own time, after the program
+// placed it; each start must still end with the whole frame, title bar included, docked.
+TEST(DockingOnXTest, UnderAWindowManagerEveryStartDocksTheWholeFrame) {
+#ifndef QUORVEL_OPENBOX
+    GTEST_SKIP() << "no openbox to manage the windows";
+#else
+    QProcess manager;
+    manager.start(QUORVEL_OPENBOX, {"--sm-disable"});
+    ASSERT_TRUE(manager.waitForStarted(5000));
+    const auto managed = [] {
+        QProcess xprop;
+        xprop.start("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"});
+        xprop.waitForFinished(5000);
+        return xprop.readAllStandardOutput().contains("window id");
+    };
+    ASSERT_TRUE(waitUntil(managed, 10000));
+    for (int start = 0; start < 5; ++start) {
+        ReaderRig rig;
+        ASSERT_TRUE(rig.writeStore());
+        ReaderWindow& reader = rig.startReader();
+        const QScreen* screen = reader.screen();
+        const QRect dock =
+            dockRect(screen->geometry(), screen->availableGeometry(), readerWidthPx);
+        EXPECT_TRUE(waitUntil(
+            [&] {
+                return reader.frameGeometry() == dock && reader.geometry() != dock &&
+                       !reader.isSettlingDock();
+            },
+            10000))
+            << "start " << start << ": frame " << reader.frameGeometry().x() << ","
+            << reader.frameGeometry().y() << " " << reader.frameGeometry().width() << "x"
+            << reader.frameGeometry().height() << ", inside " << reader.geometry().y();
+    }
+    manager.terminate();
+    manager.waitForFinished(5000);
+    setWorkArea(QRect(0, 0, 1280, 768));
+#endif
+}
+
 } // namespace
 } // namespace quorvel
