@@ -1,38 +1,53 @@
 #include "commandline.h"
 
+#include <utility>
+
 namespace quorvel {
 
 CommandLine parseCommandLine(const QStringList& arguments) {
     CommandLine line;
-    auto valueAfter = [&](int& i, const QString& option, QString* target) {
-        if (i + 1 >= arguments.size()) {
-            line.error = QStringLiteral("%1 needs a value").arg(option);
-            return;
-        }
-        *target = arguments.at(++i);
+    // The options that take a value, given as "--name VALUE" or "--name=VALUE".
+    const std::pair<QLatin1String, QString*> valueOptions[] = {
+        {QLatin1String("--data-dir"), &line.dataDir},
+        {QLatin1String("--import-opml"), &line.importOpml},
+        {QLatin1String("--export-opml"), &line.exportOpml},
     };
     for (int i = 0; i < arguments.size() && line.error.isEmpty(); ++i) {
         const QString& argument = arguments.at(i);
-        if (argument == QLatin1String("--refresh"))
+        if (argument == QLatin1String("--refresh")) {
             line.refresh = true;
-        else if (argument == QLatin1String("--help") || argument == QLatin1String("-h"))
+            continue;
+        }
+        if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
             line.help = true;
-        else if (argument == QLatin1String("--version") || argument == QLatin1String("-v"))
+            continue;
+        }
+        if (argument == QLatin1String("--version") || argument == QLatin1String("-v")) {
             line.version = true;
-        else if (argument == QLatin1String("--data-dir"))
-            valueAfter(i, argument, &line.dataDir);
-        else if (argument.startsWith(QLatin1String("--data-dir=")))
-            line.dataDir = argument.mid(11);
-        else if (argument == QLatin1String("--import-opml"))
-            valueAfter(i, argument, &line.importOpml);
-        else if (argument == QLatin1String("--export-opml"))
-            valueAfter(i, argument, &line.exportOpml);
-        else
+            continue;
+        }
+        bool known = false;
+        for (const auto& [name, target] : valueOptions) {
+            const qsizetype equals = argument.indexOf(QLatin1Char('='));
+            const QStringView given = equals < 0 ? QStringView(argument)
+                                                 : QStringView(argument).first(equals);
+            if (given != name)
+                continue;
+            known = true;
+            if (equals >= 0)
+                *target = argument.mid(equals + 1);
+            else if (i + 1 < arguments.size())
+                *target = arguments.at(++i);
+            else
+                line.error = QStringLiteral("%1 needs a value").arg(name);
+            // An empty value would quietly mean the default folder or no file at all.
+            if (line.error.isEmpty() && target->isEmpty())
+                line.error = QStringLiteral("%1 needs a value").arg(name);
+            break;
+        }
+        if (!known)
             line.error = QStringLiteral("unknown argument: %1").arg(argument);
     }
-    if (line.error.isEmpty() && line.dataDir.isEmpty() &&
-        arguments.contains(QLatin1String("--data-dir")))
-        line.error = QStringLiteral("--data-dir needs a folder");
     return line;
 }
 
@@ -45,6 +60,7 @@ QString usageText() {
         "                        no display)\n"
         "  --refresh             run one refresh cycle without any window and exit\n"
         "  --data-dir DIR        keep rss_feeds.xml, feeds.htm and error.log in DIR\n"
+        "                        (every option with a value also takes the form --name=VALUE)\n"
         "  --import-opml FILE    add the feeds of an OPML file to the feed list\n"
         "  --export-opml FILE    write the enabled feeds as OPML to FILE ('-': standard output)\n"
         "  --help                show this text\n"

@@ -16,7 +16,8 @@ struct CommandLine {
     QString error; // non-empty when the arguments could not be understood
 };
 
-// Parses the arguments after the program name.
+// Parses the arguments after the program name. An option with a value takes it as the next
+// argument or after '=' in the same one; an empty value is an error.
 CommandLine parseCommandLine(const QStringList& arguments);
 
 // The --help text.

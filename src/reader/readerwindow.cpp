@@ -14,12 +14,12 @@
 #include <QScreen>
 #include <QSessionManager>
 #include <QSystemTrayIcon>
-#include <QThread>
 #include <QUrl>
 #include <QWebEngineView>
 
 #include "reader/docking.h"
 #include "reader/feedpage.h"
+#include "reader/readerportadapter.h"
 #include "reader/refreshintervals.h"
 #include "reader/refreshrunner.h"
 #include "refresh/connectivity.h"
@@ -48,10 +48,6 @@ QScreen* primaryScreen() {
 }
 
 } // namespace
-
-template <typename F> void ReaderWindow::post(F f) {
-    QMetaObject::invokeMethod(this, std::move(f), Qt::QueuedConnection);
-}
 
 ReaderWindow::ReaderWindow(const FeedStore& store, Fetcher& fetcher, Prompter& prompter,
                            ReaderOptions options, QWidget* parent)
@@ -102,7 +98,18 @@ ReaderWindow::ReaderWindow(const FeedStore& store, Fetcher& fetcher, Prompter& p
     dockToTaskbarSide();
     showRestoreItem(false);
 
-    m_runner = std::make_unique<RefreshRunner>(store, fetcher, *this, m_options.probeAddress);
+    m_settleTimer.setInterval(kSettleCheckMs);
+    connect(&m_settleTimer, &QTimer::timeout, this, &ReaderWindow::keepDocked);
+    // The strip follows the panel: a changed work area, or another primary screen.
+    connect(qGuiApp, &QGuiApplication::primaryScreenChanged, this,
+            &ReaderWindow::followPrimaryScreen);
+    connect(qGuiApp, &QGuiApplication::screenAdded, this, &ReaderWindow::redockAfterScreenChange);
+    connect(qGuiApp, &QGuiApplication::screenRemoved, this,
+            &ReaderWindow::redockAfterScreenChange);
+    followPrimaryScreen(primaryScreen());
+
+    m_port = std::make_unique<ReaderPortAdapter>(*this, m_prompter);
+    m_runner = std::make_unique<RefreshRunner>(store, fetcher, *m_port, m_options.probeAddress);
     connect(m_runner.get(), &RefreshRunner::cycleFinished, this, &ReaderWindow::onCycleFinished);
 }
 
@@ -168,81 +175,35 @@ void ReaderWindow::start() {
     m_runner->request();
 }
 
-// --- ReaderPort: every call lands on the UI thread.
+// --- What the refresh cycle changes.
 
-void ReaderWindow::setTitle(const QString& title) {
-    post([this, title] { setWindowTitle(title); });
+void ReaderWindow::showTrayTip(const QString& tip) {
+    m_trayTip = tip;
+    m_tray->setToolTip(tip);
 }
 
-void ReaderWindow::setTrayTip(const QString& tipField) {
-    const QString tip = trayTipText(tipField);
-    post([this, tip] {
-        m_trayTip = tip;
-        m_tray->setToolTip(tip);
-    });
+void ReaderWindow::tickStickToEdges(bool ticked) {
+    m_magnetic->setChecked(ticked);
 }
 
-void ReaderWindow::showPage(const QString& path) {
-    post([this, path] { m_page->showFile(path); });
-}
-
-void ReaderWindow::applyOpacity(int alpha) {
-    // The tool style was set when the window was made; only the opacity changes per cycle.
-    post([this, alpha] { setWindowOpacity(qBound(1, alpha, 255) / 255.0); });
-}
-
-void ReaderWindow::openWithDesktop(const QString& path) {
-    post([this, path] { openOnDesktop(path); });
-}
-
-void ReaderWindow::setMagneticTicked(bool ticked) {
-    post([this, ticked] { m_magnetic->setChecked(ticked); });
-}
-
-void ReaderWindow::markIntervalForSetting(const QString& refreshText) {
-    post([this, refreshText] { markInterval(refreshText); });
-}
-
-void ReaderWindow::settingsLoaded(const Settings& settings) {
-    // The first run may wait long on slow feeds; a reader that is to start on screen shows
-    // itself as soon as it knows, with the run's progress in its title.
-    if (settings.startMinimised)
+void ReaderWindow::appear(bool startMinimised) {
+    // The first run may wait long on slow feeds or on a question; the strip and its tray
+    // icon are there as soon as the settings are known, with the run's progress in the
+    // title and the tip.
+    if (m_appeared || m_exiting || m_shutDown)
         return;
-    post([this] {
-        if (m_startUpDone || m_shownEarly || m_exiting || m_shutDown)
-            return;
-        m_shownEarly = true;
+    m_appeared = true;
+    if (!startMinimised) {
         showOnScreen();
-    });
-}
-
-MessageAnswer ReaderWindow::prompt(const Message& message) {
-    if (QThread::currentThread() == thread())
-        return m_prompter.prompt(message);
-    auto answer = std::make_shared<std::optional<MessageAnswer>>();
-    {
-        std::lock_guard lock(m_promptMutex);
-        if (m_portClosed)
-            return MessageAnswer::Cancel;
+    } else if (m_options.trayAvailable) {
+        placeOffScreen();
+        showRestoreItem(true);
+    } else {
+        showMinimized();
+        showRestoreItem(true);
     }
-    post([this, message, answer] {
-        {
-            std::lock_guard lock(m_promptMutex);
-            if (m_portClosed)
-                return;
-        }
-        const MessageAnswer picked = m_prompter.prompt(message);
-        {
-            std::lock_guard lock(m_promptMutex);
-            *answer = picked;
-        }
-        m_promptAnswered.notify_all();
-    });
-    // Not a blocking-queued call: shutdown() must be able to release this wait while the
-    // box is still open, or Exit from inside the box's event loop would deadlock.
-    std::unique_lock lock(m_promptMutex);
-    m_promptAnswered.wait(lock, [&] { return answer->has_value() || m_portClosed; });
-    return answer->value_or(MessageAnswer::Cancel);
+    if (m_options.trayAvailable)
+        m_tray->show();
 }
 
 // --- State queries and the manager hook.
@@ -316,26 +277,14 @@ void ReaderWindow::onCycleFinished(CycleEnd end) {
 void ReaderWindow::completeStartUp() {
     m_startUpDone = true;
     const Settings& settings = m_runner->lastSettings();
-    if (!settings.startMinimised) {
-        if (!m_shownEarly)
-            showOnScreen();
-    } else if (m_options.trayAvailable) {
-        placeOffScreen();
-        showRestoreItem(true);
-    } else {
-        showMinimized();
-        showRestoreItem(true);
-    }
+    appear(settings.startMinimised);
     startRefreshTimer(refreshIntervalFromText(settings.refreshText));
-    if (m_options.trayAvailable)
-        m_tray->show();
     Q_EMIT startUpFinished();
 }
 
 void ReaderWindow::showOnScreen() {
     setWindowState(windowState() & ~Qt::WindowMinimized);
     show();
-    // Again now that the window manager's frame is known.
     dockToTaskbarSide();
     raise();
     activateWindow();
@@ -348,24 +297,73 @@ int ReaderWindow::dockToTaskbarSide() {
     if (!screen)
         return x();
     m_offScreen = false;
-    placeFrame(dockRect(screen->geometry(), screen->availableGeometry(), readerWidthPx));
+    m_dockTarget = dockRect(screen->geometry(), screen->availableGeometry(), readerWidthPx);
+    placeFrame(*m_dockTarget);
+    if (isVisible())
+        settleDock();
     return x();
+}
+
+void ReaderWindow::settleDock() {
+    // A window manager frames and places a newly shown window on its own time: the
+    // decoration's size is known only then, and its placement policy may move the window
+    // after ours. For a short while every report of the frame is checked against the dock.
+    m_settling.start();
+    m_settleTimer.start();
+}
+
+bool ReaderWindow::isSettlingDock() const {
+    return m_settleTimer.isActive() && !m_settling.hasExpired(kSettleMs);
+}
+
+void ReaderWindow::keepDocked() {
+    if (!m_dockTarget || m_placing || m_offScreen || !isVisible() ||
+        m_settling.hasExpired(kSettleMs)) {
+        m_settleTimer.stop();
+        return;
+    }
+    if (frameGeometry() != *m_dockTarget)
+        placeFrame(*m_dockTarget);
+}
+
+void ReaderWindow::redockAfterScreenChange() {
+    // Only a strip that still stands where it was docked follows the panel; one the user
+    // moved stays where the user put it, and one off screen is docked when restored.
+    if (!m_dockTarget || m_offScreen || m_exiting || m_shutDown)
+        return;
+    dockToTaskbarSide();
+}
+
+void ReaderWindow::followPrimaryScreen(QScreen* screen) {
+    for (const QMetaObject::Connection& connection : m_screenConnections)
+        disconnect(connection);
+    m_screenConnections.clear();
+    if (screen) {
+        m_screenConnections << connect(screen, &QScreen::availableGeometryChanged, this,
+                                       &ReaderWindow::redockAfterScreenChange)
+                            << connect(screen, &QScreen::geometryChanged, this,
+                                       &ReaderWindow::redockAfterScreenChange);
+    }
+    redockAfterScreenChange();
 }
 
 void ReaderWindow::placeFrame(const QRect& frame) {
     // The frame rectangle includes the window manager's decoration, which is known only
-    // once the window has been shown; geometry() is the inside.
+    // once the window has been framed; geometry() is the inside.
     const QRect outer = frameGeometry();
     const QRect inner = geometry();
     const QMargins decoration(inner.left() - outer.left(), inner.top() - outer.top(),
                               outer.right() - inner.right(), outer.bottom() - inner.bottom());
     m_placing = true;
     m_ownMoveTarget = frame.topLeft();
-    setGeometry(frame.marginsRemoved(decoration));
+    // move() places the frame's corner, so the window manager keeps the title bar inside
+    // even before the decoration's size is known here.
+    resize(frame.size().shrunkBy(decoration));
+    move(frame.topLeft());
     // Where the window system answers at once, correct any offset it added.
     const QPoint error = frameGeometry().topLeft() - frame.topLeft();
     if (!error.isNull())
-        setGeometry(geometry().translated(-error));
+        move(pos() - error);
     m_placing = false;
 }
 
@@ -393,13 +391,20 @@ void ReaderWindow::moveEvent(QMoveEvent* event) {
     QMainWindow::moveEvent(event);
     if (m_placing)
         return;
+    if (isSettlingDock()) {
+        keepDocked();
+        return;
+    }
     if (m_ownMoveTarget) {
         const bool ours = pos() == *m_ownMoveTarget;
         m_ownMoveTarget.reset();
         if (ours)
             return;
     }
-    if (!isVisible() || m_offScreen || !m_magnetic->isChecked())
+    if (!isVisible() || m_offScreen)
+        return;
+    m_dockTarget.reset(); // the user moved the strip away from its dock
+    if (!m_magnetic->isChecked())
         return;
     QScreen* current = screen();
     if (!current)
@@ -408,6 +413,12 @@ void ReaderWindow::moveEvent(QMoveEvent* event) {
         clampToWorkArea(QRect(pos(), frameGeometry().size()), current->availableGeometry());
     if (clamped != pos())
         placeFrame(QRect(clamped, frameGeometry().size()));
+}
+
+void ReaderWindow::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    if (!m_placing && isSettlingDock())
+        keepDocked();
 }
 
 void ReaderWindow::toggleStickToEdges() {
@@ -435,14 +446,23 @@ void ReaderWindow::hideToTray() {
 void ReaderWindow::restoreFromTray() {
     if (m_shutDown)
         return;
+    // Asked for (a second start, a click on the icon) before the first run has shown
+    // anything: the user's wish wins over the start-minimised placement.
+    const bool firstShow = !m_appeared;
+    if (firstShow) {
+        m_appeared = true;
+        if (m_options.trayAvailable)
+            m_tray->show();
+    }
     QScreen* screen = primaryScreen();
-    const bool dock = m_offScreen || (screen && isBeyondScreenRight(x(), screen->geometry()));
+    const bool dock =
+        firstShow || m_offScreen || (screen && isBeyondScreenRight(x(), screen->geometry()));
     if (dock)
         dockToTaskbarSide();
     setWindowState(windowState() & ~Qt::WindowMinimized);
     show();
     if (dock)
-        dockToTaskbarSide(); // again now that the window manager's frame is known
+        dockToTaskbarSide(); // again, now shown: it settles once the window manager frames it
     raise();
     activateWindow();
     showRestoreItem(false);
@@ -506,11 +526,8 @@ void ReaderWindow::shutdown() {
     stopRefreshTimer();
     if (m_tray)
         m_tray->hide();
-    {
-        std::lock_guard lock(m_promptMutex);
-        m_portClosed = true;
-    }
-    m_promptAnswered.notify_all();
+    if (m_port)
+        m_port->close();
     if (m_runner)
         m_runner->shutdown();
 }
@@ -520,8 +537,9 @@ void ReaderWindow::shutdown() {
 void ReaderWindow::showAbout() {
     Message about;
     about.title = tr("About Quorvel RSS Reader");
-    about.text = tr("Quorvel RSS Reader.\n\n%1\n\nFor more read ReadMe.txt or click 'OK'")
-                     .arg(QLatin1String(productAddress));
+    about.text =
+        tr("Quorvel RSS Reader.\nVersion %1\n\n%2\n\nFor more read ReadMe.txt or click 'OK'")
+            .arg(QLatin1String(QUORVEL_VERSION_TEXT), QLatin1String(productAddress));
     about.buttons = MessageButtons::OkCancel;
     if (m_prompter.prompt(about) != MessageAnswer::Ok)
         return;

@@ -1,22 +1,24 @@
 #pragma once
 
 #include <array>
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 #include <optional>
 
+#include <QElapsedTimer>
+#include <QList>
 #include <QMainWindow>
 #include <QPoint>
+#include <QRect>
 #include <QStringList>
 #include <QTimer>
 
-#include "refresh/readerport.h"
 #include "refresh/refreshcycle.h"
+#include "store/prompter.h"
 
 class QAction;
 class QMenu;
 class QPrinter;
+class QScreen;
 class QSystemTrayIcon;
 class QWebEngineView;
 
@@ -25,6 +27,7 @@ namespace quorvel {
 class FeedPage;
 class FeedStore;
 class Fetcher;
+class ReaderPortAdapter;
 class RefreshRunner;
 
 // How the reader window is set up beyond its store and fetcher.
@@ -39,34 +42,34 @@ struct ReaderOptions {
 };
 
 // The reader window: a narrow strip at the screen's side showing feeds.htm, living in the
-// notification area. It is the refresh cycle's ReaderPort; the port functions may be called
-// from any thread and take effect on the UI thread.
-class ReaderWindow : public QMainWindow, public ReaderPort {
+// notification area. The refresh cycle reaches it through a ReaderPortAdapter, which
+// brings the cycle's calls from the worker thread to the functions below.
+class ReaderWindow : public QMainWindow {
     Q_OBJECT
 public:
-    // prompter shows every message box (on the UI thread). Hidden until start() has run its
-    // first refresh cycle.
+    // prompter shows every message box (on the UI thread). Hidden until start()'s first
+    // refresh cycle has read the settings.
     ReaderWindow(const FeedStore& store, Fetcher& fetcher, Prompter& prompter,
                  ReaderOptions options, QWidget* parent = nullptr);
     ~ReaderWindow() override;
 
-    // Runs the first refresh cycle on the worker. When it ends: the window appears (docked,
-    // or only the tray icon when the store says start minimised), the refresh timer starts
-    // with the stored interval, and the tray icon appears with the cycle's last tip.
+    // Runs the first refresh cycle on the worker. As soon as it has read the settings the
+    // window appears (docked, or only the tray icon when the store says start minimised)
+    // together with the tray icon; when it ends the refresh timer starts with the stored
+    // interval.
     void start();
 
-    // ReaderPort, callable from any thread.
-    void setTitle(const QString& title) override;
-    void setTrayTip(const QString& tipField) override;
-    void showPage(const QString& path) override;
-    void applyOpacity(int alpha) override;
-    void openWithDesktop(const QString& path) override;
-    void setMagneticTicked(bool ticked) override;
-    void markIntervalForSetting(const QString& refreshText) override;
-    void settingsLoaded(const Settings& settings) override;
-    // From the worker: waits until the user has answered on the UI thread; Cancel once the
-    // window is shutting down.
-    MessageAnswer prompt(const Message& message) override;
+    // What the refresh cycle changes, on the UI thread.
+    // Shows the window and the tray icon as the settings say, once: docked on screen, or
+    // beyond the screen's right edge with "Restore" offered (minimised where there is no
+    // notification area). Does nothing after Exit.
+    void appear(bool startMinimised);
+    void showTrayTip(const QString& tip);
+    void tickStickToEdges(bool ticked);
+    // Leaves exactly the interval item marked whose interval equals the setting, or none.
+    void markInterval(const QString& refreshText);
+    // Opens a file with the desktop's handler; tells the user when there is none.
+    void openOnDesktop(const QString& path);
 
     // The menu "Menu" (rssManager): the tray icon's context menu.
     QMenu* menu() const { return m_menu; }
@@ -84,9 +87,15 @@ public:
     // Enables "RSS Manager"; it emits managerRequested() when chosen.
     void setManagerAvailable(bool available);
 
-    // Places the window as the full-height strip beside the panel of the primary screen and
-    // returns its left edge.
+    // Places the window's frame, title bar included, as the full-height strip beside the
+    // panel inside the primary screen's work area, and returns its left edge. A shown
+    // window is held there while the window manager frames and places it (a short while);
+    // the strip follows when the work area or the primary screen changes until the user
+    // moves it away.
     int dockToTaskbarSide();
+    // True while a freshly shown strip is held at its dock (a few seconds); moves then are
+    // taken for the window manager's, not the user's.
+    bool isSettlingDock() const;
     // Hides the window; the tray offers "Restore" instead of "Minimize". Without a
     // notification area the window is minimised instead.
     void hideToTray();
@@ -131,6 +140,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
 
 private:
@@ -141,13 +151,13 @@ private:
     void showOnScreen();
     void placeOffScreen();
     void placeFrame(const QRect& frame);
+    void settleDock();
+    void keepDocked();
+    void redockAfterScreenChange();
+    void followPrimaryScreen(QScreen* screen);
     void showRestoreItem(bool restoreVisible);
-    void markInterval(const QString& refreshText);
-    void openOnDesktop(const QString& path);
     void tell(const QString& title, const QString& text);
     void shutdown();
-    // Runs f on the UI thread after the current event.
-    template <typename F> void post(F f);
 
     const FeedStore& m_store;
     Prompter& m_prompter;
@@ -173,7 +183,7 @@ private:
 
     bool m_started = false;
     bool m_startUpDone = false;
-    bool m_shownEarly = false; // shown when the first run had read the settings
+    bool m_appeared = false;
     bool m_exiting = false;
     bool m_sessionEnding = false;
     bool m_shutDown = false;
@@ -181,12 +191,17 @@ private:
     bool m_placing = false; // inside placeFrame: the moves are ours
     // Where our own last placement put the frame; a move there is not the user's.
     std::optional<QPoint> m_ownMoveTarget;
+    // The docked frame while the strip stands docked; empty once the user moved it.
+    std::optional<QRect> m_dockTarget;
+    static constexpr int kSettleMs = 3000;
+    static constexpr int kSettleCheckMs = 200;
+    QElapsedTimer m_settling;
+    QTimer m_settleTimer;
+    QList<QMetaObject::Connection> m_screenConnections;
 
-    std::mutex m_promptMutex;
-    std::condition_variable m_promptAnswered;
-    bool m_portClosed = false;
-
-    // Last: its worker reports through this window, so it goes first.
+    // Last, in this order: the runner's worker reports through the port, so the runner goes
+    // first.
+    std::unique_ptr<ReaderPortAdapter> m_port;
     std::unique_ptr<RefreshRunner> m_runner;
 };
 

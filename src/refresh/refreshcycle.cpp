@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSet>
 
 #include "platform/fetcher.h"
 #include "platform/xmldocument.h"
@@ -159,6 +160,7 @@ CycleEnd RefreshCycle::refreshFeeds() {
     BadFeedLog badFeeds(m_store.errorLogPath());
 
     QString pageText;
+    QSet<QString> failedFeeds;
     const QString count = QString::number(entries.size());
     for (std::size_t i = 0; i < entries.size(); ++i) {
         if (m_cancelled)
@@ -176,6 +178,7 @@ CycleEnd RefreshCycle::refreshFeeds() {
                 feedAddress = QUrl(result.finalUrl.isEmpty() ? slot.url : result.finalUrl);
             }
             if (feed.isNull()) {
+                failedFeeds.insert(slot.url);
                 if (badFeeds.logBadFeed(slot.url))
                     m_errorFlag = true;
             } else {
@@ -200,17 +203,26 @@ CycleEnd RefreshCycle::refreshFeeds() {
     }
     m_port.setTrayTip(kTitle + QStringLiteral("\r\n") + m_firstItemTitle + QChar(0));
 
-    if (m_errorFlag) {
+    // The new page is on screen before any question about it.
+    m_port.showPage(pagePath);
+    // A feed that stays dead would otherwise ask at every tick: the offer comes again only
+    // when the failures differ from those the user last answered. A clean run forgets them,
+    // so a feed that recovers and fails again is offered anew.
+    if (!m_errorFlag)
+        m_answeredFailures.clear();
+    if (m_errorFlag && failedFeeds != m_answeredFailures) {
+        m_answeredFailures = failedFeeds;
         const MessageAnswer answer = m_port.prompt(
             Message{QStringLiteral("Error"),
                     QStringLiteral("There were errors. Click 'OK' to view the error log."),
                     MessageButtons::OkCancel, MessageIcon::None});
         if (answer == MessageAnswer::Ok && QFileInfo::exists(m_store.errorLogPath()))
             m_port.openWithDesktop(m_store.errorLogPath());
-        m_errorFlag = false;
     }
+    m_errorFlag = false;
     m_settings.styleBlock.clear();
-    return finish(end);
+    m_port.applyOpacity(opacityFromText(m_settings.transText));
+    return end;
 }
 
 } // namespace quorvel

@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include <QSet>
 #include <QString>
 
 #include "settings.h"
@@ -23,13 +24,15 @@ enum class CycleEnd {
 };
 
 // One refresh cycle and the state that lives from run to run: the settings in memory, the
-// first item title, the error flag and the repair count.
+// first item title, the error flag, the repair count and the failures last offered.
 class RefreshCycle {
 public:
     RefreshCycle(const FeedStore& store, Fetcher& fetcher, ReaderPort& port, QString probeAddress);
 
     // Reads the store (creating it on a first start), checks the connection, fetches every
     // enabled feed, writes feeds.htm and shows it, reporting progress through the port.
+    // When feeds failed it offers the error log, after showing the new page, unless the
+    // user already answered the offer for the same failed feeds (a clean run forgets them).
     CycleEnd refreshFeeds();
 
     // Thread-safe: the running cycle stops fetching and returns Cancelled without writing.
@@ -47,6 +50,8 @@ private:
     Settings m_settings;
     QString m_firstItemTitle;
     bool m_errorFlag = false;
+    // The failed feed addresses of the run whose error-log offer the user last answered.
+    QSet<QString> m_answeredFailures;
     int m_repairCount = 0;
     bool m_toldUnreadable = false;
     std::atomic<bool> m_cancelled{false};

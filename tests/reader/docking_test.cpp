@@ -21,6 +21,40 @@ TEST(DockingTest, TheStripStandsBesideThePanel) {
         EXPECT_EQ(dockRect(c[0], c[1], readerWidthPx), c[2]) << "case " << &c - cases;
 }
 
+TEST(DockingTest, ATieBetweenPanelEdgesGoesToTheBottomThenTopThenLeftPanel) {
+    // Equal insets at two edges: a panel across the screen wins over one at its side, and
+    // a left panel over a right one.
+    const std::pair<QRect, PanelEdge> cases[] = {
+        {QRect(40, 0, 1880, 1040), PanelEdge::Bottom}, // left and bottom, 40 px each
+        {QRect(0, 30, 1890, 1050), PanelEdge::Top},    // top and right
+        {QRect(0, 30, 1920, 1020), PanelEdge::Bottom}, // top and bottom
+        {QRect(50, 0, 1820, 1080), PanelEdge::Left},   // left and right
+    };
+    for (const auto& [workArea, edge] : cases) {
+        const TaskbarEdge panel = taskbarEdge(screen, workArea, readerWidthPx);
+        EXPECT_EQ(panel.edge, edge) << workArea.x() << "," << workArea.y();
+        const int expectedX = edge == PanelEdge::Left ? workArea.x()
+                                                      : workArea.x() + workArea.width() - 295;
+        EXPECT_EQ(dockRect(screen, workArea, readerWidthPx),
+                  QRect(expectedX, workArea.y(), 295, workArea.height()));
+    }
+}
+
+TEST(DockingTest, TheDockFollowsAChangingWorkArea) {
+    // The panel moves from the bottom to the left, grows, and goes away; then a smaller
+    // screen (scaled, or another one made primary).
+    const std::pair<QRect, QRect> steps[] = {
+        {QRect(0, 0, 1920, 1040), QRect(1625, 0, 295, 1040)},
+        {QRect(48, 0, 1872, 1080), QRect(48, 0, 295, 1080)},
+        {QRect(96, 0, 1824, 1080), QRect(96, 0, 295, 1080)},
+        {screen, QRect(1625, 0, 295, 1080)},
+    };
+    for (const auto& [workArea, strip] : steps)
+        EXPECT_EQ(dockRect(screen, workArea, readerWidthPx), strip) << workArea.x();
+    const QRect small(0, 0, 1024, 600);
+    EXPECT_EQ(dockRect(small, QRect(0, 0, 1024, 570), readerWidthPx), QRect(729, 0, 295, 570));
+}
+
 TEST(DockingTest, MovesStayInsideTheWorkAreaAndTheStartMinimisedPlaceIsBeyondTheScreen) {
     const QRect workArea(0, 0, 1920, 1040); // a 40 px panel at the bottom
     // Inside, past each edge, and larger than the area: the right and bottom edges win.

@@ -36,7 +36,7 @@ struct ReaderWindowTest : ::testing::Test, ReaderRig {
     }
 };
 
-TEST_F(ReaderWindowTest, WindowShowsWhileTheFirstCycleLoadsTimerAndTrayIconAfterIt) {
+TEST_F(ReaderWindowTest, StripAndTrayIconShowWhileTheFirstCycleLoadsAndTheTimerStartsAfterIt) {
     server.setRoute("/a", served(rssFeed("Alpha", 3), 1500));
     ASSERT_TRUE(writeStore(false, "120000"));
     ReaderWindow& reader = makeReader();
@@ -45,10 +45,11 @@ TEST_F(ReaderWindowTest, WindowShowsWhileTheFirstCycleLoadsTimerAndTrayIconAfter
     reader.start();
     ASSERT_TRUE(waitUntil([&] { return server.requestCount("/a") == 1; }));
     // The window does not wait for slow feeds: it shows the run's progress in its title.
-    ASSERT_TRUE(waitUntil([&] { return reader.isVisible(); }));
-    EXPECT_EQ(reader.windowTitle(), "Quorvel RSS Reader Loading...");
+    ASSERT_TRUE(
+        waitUntil([&] { return reader.windowTitle() == "Quorvel RSS Reader Loading..."; }));
+    EXPECT_TRUE(reader.isVisible());
+    EXPECT_TRUE(reader.trayIcon()->isVisible()) << "the tray icon comes with the strip";
     EXPECT_EQ(started.count(), 0);
-    EXPECT_FALSE(reader.trayIcon()->isVisible());
     EXPECT_FALSE(reader.refreshTimer().isActive());
 
     ASSERT_TRUE(waitUntil([&] { return started.count() == 1; }));
@@ -64,12 +65,53 @@ TEST_F(ReaderWindowTest, WindowShowsWhileTheFirstCycleLoadsTimerAndTrayIconAfter
     EXPECT_NEAR(reader.windowOpacity(), 230 / 255.0, 0.01) << "the store's transparency";
 }
 
+TEST_F(ReaderWindowTest, TheErrorOfferComesAfterTheNewPageAndTicksWhileItIsOpenQueueOneRun) {
+    server.setRoute("/a", served(rssFeed("Alpha", 3), 300));
+    ASSERT_TRUE(writeFile(store.storePath(), storeText(feedElement(server.url("/a")) +
+                                                       feedElement(server.url("/missing")))));
+    // Looks at the window while the question is open, with timer ticks falling meanwhile,
+    // as they do while a message box waits for the user.
+    struct LookingPrompter : Prompter {
+        ReaderWindow* reader = nullptr;
+        int asked = 0;
+        bool stripAndIconShown = false;
+        QString pageText;
+        MessageAnswer prompt(const Message&) override {
+            ++asked;
+            stripAndIconShown = reader->isVisible() && reader->trayIcon()->isVisible();
+            waitUntil(
+                [&] {
+                    reader->feedPage()->toPlainText([this](const QString& t) { pageText = t; });
+                    return pageText.contains("Alpha item 1");
+                },
+                5000);
+            reader->startRefreshTimer(20);
+            QTest::qWait(400);
+            reader->stopRefreshTimer();
+            return MessageAnswer::Cancel;
+        }
+    } looking;
+    ReaderWindow& reader = makeReader(true, &looking);
+    looking.reader = &reader;
+    reader.start();
+    ASSERT_TRUE(waitUntil([&] { return reader.finishedCycles() == 2 && !reader.isRefreshing(); }));
+    QTest::qWait(300);
+    EXPECT_EQ(looking.asked, 1) << "the queued run failed the same way: no second question";
+    EXPECT_TRUE(looking.stripAndIconShown);
+    EXPECT_TRUE(looking.pageText.contains("Alpha item 1")) << "the old page behind the question";
+    EXPECT_EQ(reader.finishedCycles(), 2) << "twenty ticks, one queued run";
+    EXPECT_EQ(server.requestCount("/a"), 2);
+    window.reset(); // before the prompter it uses
+}
+
 TEST_F(ReaderWindowTest, CloseHidesRequestsQueueOneMoreAndExitEndsPromptlyForGood) {
     ASSERT_TRUE(writeStore());
     ReaderWindow& reader = startReader();
     QSignalSpy exited(&reader, &ReaderWindow::exited);
+    ASSERT_TRUE(waitUntil([&] { return !reader.isSettlingDock(); }));
     reader.move(100, 80);
     const QPoint placed = reader.pos();
+    EXPECT_EQ(placed, QPoint(100, 80)) << "the user's move stands once the dock has settled";
     EXPECT_FALSE(reader.close());
     EXPECT_FALSE(reader.isVisible());
     EXPECT_EQ(offered(), "Restore");
@@ -128,6 +170,7 @@ TEST_F(ReaderWindowTest, IntervalAndStickToEdgesAreStoredAndApplied) {
     EXPECT_EQ(markedIntervals(), QStringList({"rTimeItems3"}));
 
     const QRect workArea = reader.screen()->availableGeometry();
+    ASSERT_TRUE(waitUntil([&] { return !reader.isSettlingDock(); }));
     const auto moveOut = [&] {
         reader.move(workArea.x() - 60, workArea.y() - 40);
         QTest::qWait(50);
@@ -171,6 +214,68 @@ TEST_F(ReaderWindowTest, AFailedFeedOffersTheErrorLogAndExitWhileTheQuestionIsOp
     ASSERT_TRUE(waitUntil([&] { return exited.count() == 1; }));
     EXPECT_FALSE(reader.isRefreshing());
     window.reset(); // before the prompter it uses
+}
+
+TEST_F(ReaderWindowTest, TheStripReturnsToItsDockWhenPlacedElsewhereRightAfterShowing) {
+    ASSERT_TRUE(writeStore());
+    ReaderWindow& reader = startReader();
+    const QRect docked = reader.frameGeometry();
+    // What a window manager's placement policy does to a newly shown window.
+    ASSERT_TRUE(reader.isSettlingDock());
+    reader.move(0, 0);
+    EXPECT_TRUE(waitUntil([&] { return reader.frameGeometry() == docked; }, 2000));
+}
+
+TEST_F(ReaderWindowTest, ARestoreBeforeTheFirstRunHasReadTheSettingsWinsOverStartMinimised) {
+    ASSERT_TRUE(writeStore(true));
+    ReaderWindow& reader = makeReader();
+    QSignalSpy started(&reader, &ReaderWindow::startUpFinished);
+    reader.start();
+    reader.restoreFromTray(); // a second start handed over at once
+    ASSERT_TRUE(waitUntil([&] { return started.count() == 1; }));
+    QTest::qWait(300);
+    EXPECT_TRUE(reader.isVisible());
+    EXPECT_FALSE(isBeyondScreenRight(reader.x(), reader.screen()->geometry()));
+    EXPECT_EQ(offered(), "Minimize");
+    EXPECT_TRUE(reader.trayIcon()->isVisible());
+}
+
+TEST_F(ReaderWindowTest, AFirstStartAndAnUnreadableFeedListStartOnScreen) {
+    ReaderOptions offline; // the default feeds are never fetched
+    offline.probeAddress = "http://127.0.0.1:1/";
+    const auto startsOnScreen = [&] {
+        window = std::make_unique<ReaderWindow>(store, fetcher, prompter, offline);
+        QSignalSpy started(window.get(), &ReaderWindow::startUpFinished);
+        window->start();
+        EXPECT_TRUE(waitUntil([&] { return started.count() == 1; }));
+        const QRect screen = window->screen()->geometry();
+        return window->isVisible() && !isBeyondScreenRight(window->x(), screen) &&
+               offered() == "Minimize";
+    };
+    EXPECT_TRUE(startsOnScreen()) << "no feed list yet";
+    EXPECT_TRUE(readFile(store.storePath()).contains("min=\"false\""));
+    window.reset();
+    ASSERT_TRUE(writeFile(store.storePath(), "<root"));
+    EXPECT_TRUE(startsOnScreen()) << "a feed list that cannot be read";
+}
+
+TEST_F(ReaderWindowTest, AboutShowsTheVersionAndOnOkOpensTheReadmeFoundFirst) {
+    ASSERT_TRUE(writeStore());
+    ReaderOptions options;
+    options.probeAddress = server.url("/probe");
+    options.readmePaths = {dir.filePath("missing.txt"), dir.filePath("readme.txt")};
+    ASSERT_TRUE(writeFile(dir.filePath("readme.txt"), "read me"));
+    window = std::make_unique<ReaderWindow>(store, fetcher, prompter, options);
+    DesktopCatcher desktop({"file"});
+    prompter.answers = {MessageAnswer::Cancel, MessageAnswer::Ok};
+    item("about")->trigger();
+    ASSERT_EQ(prompter.prompts.size(), 1u);
+    EXPECT_EQ(prompter.prompts[0].title, "About Quorvel RSS Reader");
+    EXPECT_TRUE(prompter.prompts[0].text.startsWith("Quorvel RSS Reader.\nVersion " QUORVEL_VERSION_TEXT "\n"))
+        << prompter.prompts[0].text.toStdString();
+    EXPECT_TRUE(desktop.opened.isEmpty()) << "Cancel opens nothing";
+    item("about")->trigger();
+    EXPECT_EQ(desktop.opened, QList<QUrl>{QUrl::fromLocalFile(dir.filePath("readme.txt"))});
 }
 
 TEST_F(ReaderWindowTest, WithoutANotificationAreaClosingMinimisesAndTheMenuIsInTheWindow) {

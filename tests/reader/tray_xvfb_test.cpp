@@ -1,6 +1,8 @@
 // Runs inside xvfbsession.sh: a real X server with trayer as the notification area.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <QDir>
 #include <QProcess>
 #include <QRegularExpression>
@@ -20,14 +22,26 @@ QString run(const QString& program, const QStringList& arguments) {
     return QString::fromLocal8Bit(process.readAllStandardOutput());
 }
 
+// The first window whose name matches. The search fails now and then while other windows
+// come and go, so it is repeated until it finds one or 10 s have passed.
 QString firstWindowNamed(const QString& pattern) {
-    return run("xdotool", {"search", "--name", pattern}).split('\n').value(0).trimmed();
+    QString id;
+    waitUntil(
+        [&] {
+            if (id.isEmpty())
+                id = run("xdotool", {"search", "--name", pattern}).split('\n').value(0).trimmed();
+            return !id.isEmpty();
+        },
+        10000);
+    return id;
 }
 
-// Icons of that name embedded in the tray host's panel window.
+// Icons of that name embedded in the tray host's panel window. (Without an id xwininfo
+// would wait for a click.)
 qsizetype iconsInTray(const QString& name) {
-    return run("xwininfo", {"-tree", "-id", firstWindowNamed("^panel$")})
-        .count("\"" + name + "\": (\"");
+    const QString panel = firstWindowNamed("^panel$");
+    return panel.isEmpty() ? -1
+                           : run("xwininfo", {"-tree", "-id", panel}).count("\"" + name + "\": (\"");
 }
 
 // Whether an X window is mapped and lies on the 1280 px wide screen.
@@ -38,14 +52,25 @@ bool onScreenAndViewable(const QString& id) {
     return info.contains("IsViewable") && x.hasMatch() && x.captured(1).toInt() < 1280;
 }
 
-// A second start hands over to the first and ends; a crash's leftover socket stops no start.
-TEST(HandOverTest, ASecondStartBringsTheFirstForwardAndEndsWithoutTouchingAnything) {
+// Whether a reader window is on screen. Searched afresh each time: the window is made anew
+// once when its page view starts, so an id found earlier may be gone.
+bool readerOnScreen() {
+    const QStringList ids = run("xdotool", {"search", "--name", "^Quorvel RSS Reader"})
+                                .split('\n', Qt::SkipEmptyParts);
+    return std::any_of(ids.begin(), ids.end(),
+                       [](const QString& id) { return onScreenAndViewable(id.trimmed()); });
+}
+
+// A second start hands over to the first and ends; after a crash the next start takes over
+// the crashed one's socket, and a start after that hands over to it.
+TEST(HandOverTest, ASecondStartHandsOverAndAFourthStartAfterACrashedOneHandsOverToo) {
     // The tray host claims the notification area a moment after its panel appears.
     ASSERT_TRUE(waitUntil(QSystemTrayIcon::isSystemTrayAvailable, 10000));
-    QTemporaryDir runtime, first, second, third; // made owner-only, as a runtime dir must be
-    ReaderRig rig;                               // for its server
-    ASSERT_TRUE(writeFile(QDir(first.path()).filePath("rss_feeds.xml"),
-                          storeText(feedElement(rig.server.url("/a")), true)));
+    QTemporaryDir runtime, first, second, third, fourth; // owner-only, as a runtime dir must be
+    ReaderRig rig;                                       // for its server
+    for (const QTemporaryDir* dir : {&first, &third})
+        ASSERT_TRUE(writeFile(QDir(dir->path()).filePath("rss_feeds.xml"),
+                              storeText(feedElement(rig.server.url("/a")), true)));
     qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit()); // inherited by the processes
     qputenv("QUORVEL_PROBE_URL", rig.server.url("/probe").toLocal8Bit());
     qunsetenv("QT_QPA_PLATFORM");
@@ -57,29 +82,36 @@ TEST(HandOverTest, ASecondStartBringsTheFirstForwardAndEndsWithoutTouchingAnythi
     const auto pageWritten = [](const QTemporaryDir& d) {
         return waitUntil([&] { return QFile::exists(QDir(d.path()).filePath("feeds.htm")); });
     };
-    QProcess firstProcess, secondProcess, thirdProcess; // killed when they go out of scope
+    QProcess firstProcess, secondProcess, thirdProcess, fourthProcess; // killed at scope end
 
     ASSERT_TRUE(launch(firstProcess, first));
     ASSERT_TRUE(pageWritten(first));
     ASSERT_TRUE(waitUntil([&] { return iconsInTray("quorvel") == 1; }));
-    const QString window = firstWindowNamed("^Quorvel RSS Reader");
-    ASSERT_FALSE(window.isEmpty());
-    EXPECT_FALSE(onScreenAndViewable(window)) << "started minimised";
+    ASSERT_FALSE(firstWindowNamed("^Quorvel RSS Reader").isEmpty());
+    EXPECT_FALSE(readerOnScreen()) << "started minimised";
 
     ASSERT_TRUE(launch(secondProcess, second));
     ASSERT_TRUE(secondProcess.waitForFinished(10000));
     EXPECT_EQ(secondProcess.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(secondProcess.exitCode(), 0);
     EXPECT_TRUE(QDir(second.path()).isEmpty()) << "the second start wrote a file";
-    EXPECT_TRUE(waitUntil([&] { return onScreenAndViewable(window); }, 5000))
+    EXPECT_TRUE(waitUntil(readerOnScreen, 5000))
         << "the first instance's window was not restored";
     EXPECT_EQ(iconsInTray("quorvel"), 1) << "the second start added a tray icon";
 
-    firstProcess.kill();
+    firstProcess.kill(); // a crash: its socket stays behind
     firstProcess.waitForFinished(5000);
     ASSERT_TRUE(launch(thirdProcess, third));
     EXPECT_TRUE(pageWritten(third));
     EXPECT_EQ(thirdProcess.state(), QProcess::Running);
+    ASSERT_FALSE(firstWindowNamed("^Quorvel RSS Reader").isEmpty());
+    EXPECT_FALSE(readerOnScreen());
+
+    ASSERT_TRUE(launch(fourthProcess, fourth));
+    ASSERT_TRUE(fourthProcess.waitForFinished(10000)) << "the fourth start did not hand over";
+    EXPECT_EQ(fourthProcess.exitCode(), 0);
+    EXPECT_TRUE(QDir(fourth.path()).isEmpty()) << "the fourth start wrote a file";
+    EXPECT_TRUE(waitUntil(readerOnScreen, 5000)) << "the third instance was not restored";
 }
 
 } // namespace

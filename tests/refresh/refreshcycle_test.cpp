@@ -192,24 +192,42 @@ TEST_F(RefreshCycleTest, FullRunRendersFeedsLogsFailuresAndReportsProgressInSlot
     EXPECT_EQ(port.prompts[0].buttons, MessageButtons::OkCancel);
     EXPECT_TRUE(port.callsOf("open").isEmpty()) << "Cancel opens nothing";
     EXPECT_FALSE(cycle.errorFlag()) << "Cancel clears the flag as well";
-    // The page is shown again only after the offer was answered.
-    EXPECT_GT(port.calls.lastIndexOf("page: " + store.pagePath()),
-              port.calls.indexOf(QRegularExpression("prompt: .*")));
+    // The new page is on screen before the question, not hidden behind it.
+    const qsizetype asked = port.calls.indexOf(QRegularExpression("prompt: .*"));
+    const qsizetype shown = port.calls.lastIndexOf("page: " + store.pagePath());
+    EXPECT_GT(shown, port.calls.indexOf(QRegularExpression("title: .* v\\.1\\.6\\.0\\.0")))
+        << "shown after it was written";
+    EXPECT_LT(shown, asked);
+    EXPECT_EQ(port.calls.mid(asked + 1), QStringList{"opacity: 255"});
+}
 
-    // A second run appends without a second heading; OK opens the log.
-    port = RecordingPort();
-    cycle.refreshFeeds();
-    const QString log2 = QString::fromUtf8(readFile(store.errorLogPath()));
-    EXPECT_EQ(log2.count("Invalid Feed URLs."), 1);
-    EXPECT_EQ(log2.count("\r\n"), 5);
-    EXPECT_EQ(port.callsOf("open"), QStringList{store.errorLogPath()});
+TEST_F(RefreshCycleTest, TheErrorLogIsOfferedAgainOnlyWhenTheFailedFeedsChange) {
+    server.setRoute("/a", served(rssFeed("Alpha", 1)));
+    writeStore(feedEntry("/a") + feedEntry("/missing") + feedEntry("/gone"));
+    RefreshCycle cycle(store, fetcher, port, onlineProbe());
+    // Each run: the offers it made, what the log holds after it.
+    const auto run = [&] {
+        port = RecordingPort();
+        EXPECT_EQ(cycle.refreshFeeds(), CycleEnd::PageWritten);
+        return port.prompts.size();
+    };
+    const auto logLines = [&] {
+        return QString::fromUtf8(readFile(store.errorLogPath())).count("\r\n");
+    };
+    EXPECT_EQ(run(), 1u);
+    EXPECT_EQ(run(), 0u) << "the same two dead feeds ask only once";
+    EXPECT_EQ(logLines(), 5) << "but every run still logs them";
+    EXPECT_FALSE(cycle.errorFlag());
 
-    // Fixed feeds: no offer at all.
-    server.setRoute("/missing", served(rssFeed("Beta", 1)));
-    server.setRoute("/bad", served(rssFeed("Delta", 1)));
-    port = RecordingPort();
-    cycle.refreshFeeds();
-    EXPECT_TRUE(port.prompts.empty());
+    server.setRoute("/gone", served(rssFeed("Gone", 1)));
+    EXPECT_EQ(run(), 1u) << "one of them recovered: a different set";
+    EXPECT_EQ(port.callsOf("open"), QStringList{store.errorLogPath()}) << "OK opens the log";
+    EXPECT_EQ(run(), 0u);
+
+    server.setRoute("/missing", served(rssFeed("Back", 1)));
+    EXPECT_EQ(run(), 0u) << "no failures, no offer";
+    server.setRoute("/missing", Response{.status = 404});
+    EXPECT_EQ(run(), 1u) << "a feed failing again after a clean run is news";
 }
 
 TEST_F(RefreshCycleTest, OfflineOrAnEmptyProbeAnswerFetchesAndWritesNothing) {
