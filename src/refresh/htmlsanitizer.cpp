@@ -21,8 +21,8 @@ namespace quorvel {
 namespace {
 
 // Limits that keep the work and the page bounded whatever a feed sends. Elements nested
-// deeper than kMaxDepth lose their tags (their text stays); the part of a fragment beyond
-// kMaxMarkupBytes is not read as markup but kept as escaped text.
+// deeper than kMaxDepth lose their tags (their text stays); in the part of a fragment beyond
+// kMaxMarkupBytes tags are not read as markup but kept as text.
 constexpr std::size_t kMaxDepth = 256;
 constexpr std::size_t kMaxMarkupBytes = std::size_t(4) << 20;
 
@@ -618,30 +618,34 @@ public:
     void characters(const char* text, std::size_t length) {
         if (m_droppedDepth > 0)
             return;
-        // Control characters and the non-characters U+FFFE and U+FFFF are left out.
+        // Runs of ordinary bytes are copied whole; control characters and the non-characters
+        // U+FFFE and U+FFFF are left out.
         const char* end = text + length;
-        for (const char* p = text; p != end; ++p) {
+        const char* p = text;
+        while (p != end) {
+            const char* run = p;
+            while (p != end && !needsAttention(static_cast<unsigned char>(*p)))
+                ++p;
+            out.append(run, std::size_t(p - run));
+            if (p == end)
+                break;
             const unsigned char c = static_cast<unsigned char>(*p);
-            if (c < 0x20 && !isBlank(char(c)))
-                continue;
-            if (c == 0xEF && end - p >= 3 && static_cast<unsigned char>(p[1]) == 0xBF &&
-                (static_cast<unsigned char>(p[2]) & 0xFE) == 0xBE) {
-                p += 2;
-                continue;
-            }
-            switch (c) {
-            case '&':
+            if (c == 0xEF) {
+                if (end - p >= 3 && static_cast<unsigned char>(p[1]) == 0xBF &&
+                    (static_cast<unsigned char>(p[2]) & 0xFE) == 0xBE)
+                    p += 2;
+                else
+                    out.push_back(char(c));
+            } else if (c == '&') {
                 out.append("&amp;");
-                break;
-            case '<':
+            } else if (c == '<') {
                 out.append("&lt;");
-                break;
-            case '>':
+            } else if (c == '>') {
                 out.append("&gt;");
-                break;
-            default:
+            } else if (isBlank(char(c))) {
                 out.push_back(char(c));
             }
+            ++p;
         }
     }
 
@@ -651,6 +655,10 @@ public:
     }
 
 private:
+    static bool needsAttention(unsigned char c) {
+        return c < 0x20 || c == '&' || c == '<' || c == '>' || c == 0xEF;
+    }
+
     struct Open {
         int id;
         Treatment treatment;
@@ -788,6 +796,10 @@ private:
 
     void step() {
         const char c = m_in[m_i];
+        if (m_i >= kMaxMarkupBytes) {
+            plainText();
+            return;
+        }
         if (c == '<' && at(m_i + 1) == '/') {
             endTag();
             return;
@@ -853,6 +865,22 @@ private:
              !std::all_of(text.begin(), text.end(), [](char ch) { return isBlank(ch); })))
             impliedParagraph();
         m_writer.characters(text.data(), text.size());
+    }
+
+    // Past the part read as markup, '<' is text; references still count, so that the
+    // escaped text reads back as itself.
+    void plainText() {
+        if (m_in[m_i] == '&') {
+            content();
+            return;
+        }
+        std::size_t end = m_in.find('&', m_i);
+        if (end == std::string_view::npos)
+            end = m_n;
+        if (needsParagraph())
+            impliedParagraph();
+        m_writer.characters(m_in.data() + m_i, end - m_i);
+        m_i = end;
     }
 
     // Text straight inside <html> or <head>, or after everything was closed, goes into a
@@ -1023,6 +1051,17 @@ private:
                 ++m_i;
         const std::string_view name = m_in.substr(nameStart, m_i - nameStart);
         if (!name.empty() && at(m_i) == ';') {
+            // The references escaped text is made of, without a table look-up.
+            const char basic = name == "lt"     ? '<'
+                               : name == "gt"   ? '>'
+                               : name == "amp"  ? '&'
+                               : name == "quot" ? '"'
+                                                : '\0';
+            if (basic != '\0') {
+                ++m_i;
+                out->push_back(basic);
+                return true;
+            }
             const auto& entities = namedEntities();
             if (const auto it = entities.find(name); it != entities.end()) {
                 ++m_i;
@@ -1169,7 +1208,7 @@ private:
 };
 
 // One read and write; *unwrapped tells whether an unknown element's tags were removed,
-// which can change how the result reads again. Beyond kMaxMarkupBytes the text is escaped.
+// which can change how the result reads again.
 std::string sanitizeOnce(std::string_view fragment, const UrlBase& base, bool* unwrapped) {
     thread_local HtmlReader reader;
     // A NUL character reads as a space: it neither ends the text nor reaches the page.
@@ -1179,16 +1218,7 @@ std::string sanitizeOnce(std::string_view fragment, const UrlBase& base, bool* u
         std::replace(withoutNul.begin(), withoutNul.end(), '\0', ' ');
         fragment = withoutNul;
     }
-    if (fragment.size() <= kMaxMarkupBytes)
-        return reader.read(fragment, base, unwrapped);
-    std::size_t cut = kMaxMarkupBytes;
-    while (cut > 0 && (static_cast<unsigned char>(fragment[cut]) & 0xC0) == 0x80)
-        --cut;
-    std::string out = reader.read(fragment.substr(0, cut), base, unwrapped);
-    const std::string_view rest = fragment.substr(cut);
-    out.reserve(out.size() + rest.size() + rest.size() / 4);
-    appendEscaped(&out, rest.data(), rest.size(), false);
-    return out;
+    return reader.read(fragment, base, unwrapped);
 }
 
 } // namespace
