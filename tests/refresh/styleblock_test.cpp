@@ -45,6 +45,9 @@ TEST(StyleBlock, GivesEachFieldOutOfItsFormItsDefault) {
          "font-family:arial;font-size:11;color:#000000;font-weight:normal;font-style:normal;"
          "background-color:#FFFFFF"},
         {"heading",
+         "font-family:Arial};font-size:12;color:#000000;font-weight:bold;font-style:normal;",
+         "font-family:arial;font-size:12;color:#000000;font-weight:bold;font-style:normal;"},
+        {"heading",
          "font-family:x</style><script>;font-size:12px;color:red;font-weight:900;"
          "font-style:oblique;",
          "font-family:arial;font-size:12;color:#000000;font-weight:bold;font-style:normal;"},
