@@ -734,13 +734,13 @@ private:
         m_i = 0;
         m_writer.reset(&base, m_n);
         m_stack.clear();
-        m_innermost.assign(elements().info.size(), -1);
+        m_innermost.assign(m_table.info.size(), -1);
         m_innermostOfRank.fill(-1);
         m_otherNames.clear();
         m_ignoredWrappers = 0;
         // The fragment is read as the content of <html><body>.
-        pushWithEvent(elements().html);
-        pushWithEvent(elements().body);
+        pushWithEvent(m_table.html);
+        pushWithEvent(m_table.body);
     }
 
     char at(std::size_t k) const { return k < m_n ? m_in[k] : '\0'; }
@@ -752,7 +752,7 @@ private:
 
     // The id of an element name; names outside the table get one for this fragment.
     int idOf(std::string_view name) {
-        const ElementTable& table = elements();
+        const ElementTable& table = m_table;
         if (const auto it = table.ids.find(name); it != table.ids.end())
             return it->second;
         if (const auto it = m_otherNames.find(name); it != m_otherNames.end())
@@ -764,9 +764,7 @@ private:
     }
 
     const ElementInfo& infoOf(int id) const {
-        static const ElementInfo unknown{};
-        const ElementTable& table = elements();
-        return id < int(table.info.size()) ? table.info[id] : unknown;
+        return std::size_t(id) < m_table.info.size() ? m_table.info[std::size_t(id)] : m_unknown;
     }
 
     int top() const { return m_stack.empty() ? -1 : m_stack.back().id; }
@@ -812,7 +810,7 @@ private:
                 readTagName(&m_name);
                 m_i = start;
                 const int id = idOf(m_name);
-                if (id < int(elements().info.size()) && elements().closes[id][top()]) {
+                if (id < int(m_table.info.size()) && m_table.closes[id][top()]) {
                     closeFor(id);
                     return;
                 }
@@ -887,11 +885,11 @@ private:
     // paragraph of its own.
     bool needsParagraph() const {
         const int innermost = top();
-        return innermost < 0 || innermost == elements().html || innermost == elements().head;
+        return innermost < 0 || innermost == m_table.html || innermost == m_table.head;
     }
 
     void impliedParagraph() {
-        const ElementTable& table = elements();
+        const ElementTable& table = m_table;
         if (!needsParagraph())
             return;
         closeFor(table.p);
@@ -902,7 +900,7 @@ private:
 
     // The elements a start tag closes implicitly.
     void closeFor(int id) {
-        const ElementTable& table = elements();
+        const ElementTable& table = m_table;
         if (id >= int(table.info.size()))
             return;
         while (!m_stack.empty() && top() < int(table.info.size()) && table.closes[id][top()])
@@ -910,17 +908,23 @@ private:
     }
 
     bool readTagName(std::string* name) {
-        name->clear();
-        if (!isTagNameStart(at(m_i)))
+        if (!isTagNameStart(at(m_i))) {
+            name->clear();
             return false;
+        }
         // Longer names are cut at 100 characters; the rest reads as attributes.
-        while (name->size() < 100 && m_i < m_n && isTagNameChar(m_in[m_i]))
-            name->push_back(lower(m_in[m_i++]));
+        const std::size_t start = m_i;
+        const std::size_t limit = std::min(m_n, start + 100);
+        while (m_i < limit && isTagNameChar(m_in[m_i]))
+            ++m_i;
+        name->assign(m_in.data() + start, m_i - start);
+        for (char& c : *name)
+            c = lower(c);
         return true;
     }
 
     void startTag() {
-        const ElementTable& table = elements();
+        const ElementTable& table = m_table;
         ++m_i;
         readTagName(&m_name);
         const int id = idOf(m_name);
@@ -996,6 +1000,17 @@ private:
             quote = m_in[m_i++];
         bool cut = false; // a reference to a character that is not allowed ends the value
         while (m_i < m_n) {
+            if (quote != 0) {
+                // Up to the closing quote or a reference at once.
+                std::size_t end = m_i;
+                while (end < m_n && m_in[end] != quote && m_in[end] != '&')
+                    ++end;
+                if (!cut)
+                    value->append(m_in.data() + m_i, end - m_i);
+                m_i = end;
+                if (m_i == m_n)
+                    break;
+            }
             const char c = m_in[m_i];
             if (c == quote || (quote == 0 && (c == '>' || isBlank(c))))
                 break;
@@ -1075,7 +1090,7 @@ private:
     }
 
     void endTag() {
-        const ElementTable& table = elements();
+        const ElementTable& table = m_table;
         m_i += 2;
         if (!readTagName(&m_name))
             return; // "</" without a name is dropped
@@ -1191,6 +1206,8 @@ private:
         m_i = end == std::string_view::npos ? m_n : end + 1;
     }
 
+    const ElementTable& m_table = elements();
+    const ElementInfo m_unknown{};
     std::string_view m_in;
     std::size_t m_n = 0;
     std::size_t m_i = 0;
