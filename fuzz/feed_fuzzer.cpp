@@ -1,9 +1,8 @@
 // libFuzzer target: arbitrary bytes as a fetched feed (parse, then the page markup in both
 // forms and the page around it) and as a feed's HTML text (the sanitiser, on the input and
 // on the items' texts). Besides what the sanitizers catch, it aborts when a produced text
-// is not valid Unicode, when sanitised text still holds active content, when sanitising a
-// sanitised text changes it, and when the sanitiser's fast path writes something else than
-// its parser path.
+// is not valid Unicode, when sanitised text still holds active content, and when sanitising
+// a sanitised text changes it.
 
 #include <cstddef>
 #include <cstdint>
