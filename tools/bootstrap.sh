@@ -51,6 +51,7 @@ case "$mode" in
     ;;
   bench)
     "$build/bench/page_bench"
+    "$build/bench/sanitize_bench" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
     "$build/bench/refresh_bench" 200 30 100 5
     "$build/bench/deadfeeds_bench" 5000 5
     ;;

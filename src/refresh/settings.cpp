@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "refresh/readerport.h"
+#include "store/displaysettings.h"
 #include "store/errorsink.h"
 #include "store/feedstore.h"
 #include "store/settingsdefaults.h"
@@ -12,16 +13,6 @@
 namespace quorvel {
 
 namespace {
-
-// A style value goes into the page's <style> element as it stands; a '<' could only serve
-// to close that element early, so it is dropped.
-QString cssText(const QString& value) {
-    if (!value.contains(QLatin1Char('<')))
-        return value;
-    QString cleaned = value;
-    cleaned.remove(QLatin1Char('<'));
-    return cleaned;
-}
 
 struct ReadFailure {
     QString what;
@@ -69,25 +60,26 @@ void readSettings(const XmlDocument& document, ReaderPort& port, Settings* setti
 } // namespace
 
 QString buildStyleBlock(const Settings& s) {
-    return QStringLiteral("<style>.heading{") + cssText(s.heading) + QStringLiteral("}a{") +
-           cssText(s.link) + QStringLiteral("}a:visited{") + cssText(s.visited) +
-           QStringLiteral("}a:hover{") + cssText(s.hover) + QStringLiteral("}body{") +
-           cssText(s.body) + QStringLiteral("}.bDate{") + cssText(s.bDate) +
+    // Only values in their form reach the page: a '}' or '<' in the store could otherwise end
+    // the rule or the style element and add rules of its own.
+    auto css = [](const char* attribute, const QString& value) {
+        return checkedStyleValue(QLatin1String(attribute), value);
+    };
+    return QStringLiteral("<style>.heading{") + css("heading", s.heading) + QStringLiteral("}a{") +
+           css("link", s.link) + QStringLiteral("}a:visited{") + css("visited", s.visited) +
+           QStringLiteral("}a:hover{") + css("hover", s.hover) + QStringLiteral("}body{") +
+           css("body", s.body) + QStringLiteral("}.bDate{") + css("bDate", s.bDate) +
            QStringLiteral("}</style>");
 }
 
 QString defaultStyleBlock() {
     Settings s;
-    s.heading = QStringLiteral(
-        "font-family:arial;font-size:12;color:#000000;font-weight:bold;font-style:normal;");
-    s.body = QStringLiteral("font-family:arial;font-size:11;color:#000000;font-weight:normal;"
-                            "font-style:normal;background-color:#FFFFFF");
-    s.link = QStringLiteral(
-        "font-family:arial;font-size:11;color:#0000FF;font-weight:bold;font-style:normal;");
-    s.hover = QStringLiteral("color:#FF0000;font-weight:bold;font-style:normal;");
-    s.visited = s.hover;
-    s.bDate = QStringLiteral(
-        "font-family:arial;font-size:11;color:#000000;font-weight:normal;font-style:italic");
+    s.heading = defaultStyleValue(QStringLiteral("heading"));
+    s.body = defaultStyleValue(QStringLiteral("body"));
+    s.link = defaultStyleValue(QStringLiteral("link"));
+    s.hover = defaultStyleValue(QStringLiteral("hover"));
+    s.visited = defaultStyleValue(QStringLiteral("visited"));
+    s.bDate = defaultStyleValue(QStringLiteral("bDate"));
     return buildStyleBlock(s);
 }
 

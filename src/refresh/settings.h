@@ -24,7 +24,7 @@ struct Settings {
     QString styleBlock; // the page's <style> element
 };
 
-// The style block built from the six style values, copied unchanged.
+// The style block built from the six style values, each as checkedStyleValue lets it through.
 QString buildStyleBlock(const Settings& settings);
 // The style block of a store at its defaults.
 QString defaultStyleBlock();

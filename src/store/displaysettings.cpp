@@ -1,5 +1,6 @@
 #include "displaysettings.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <limits>
@@ -7,10 +8,12 @@
 #include <vector>
 
 #include <QDir>
+#include <QRegularExpression>
 
 #include "platform/xmldocument.h"
 #include "store/feedlistoperations.h"
 #include "store/feedstore.h"
+#include "store/settingsdefaults.h"
 #include "store/storeaccess.h"
 #include "store/storelock.h"
 
@@ -74,6 +77,66 @@ void readStyleValue(const XmlNode& root, const QString& attribute, const QString
         else if (background)
             *background = field;
     }
+}
+
+const QStringList* layoutOf(const QString& attribute) {
+    if (attribute == QLatin1String("body"))
+        return &kBodyLayout;
+    if (attribute == QLatin1String("hover") || attribute == QLatin1String("visited"))
+        return &kLinkStateLayout;
+    if (attribute == QLatin1String("heading") || attribute == QLatin1String("link") ||
+        attribute == QLatin1String("bDate"))
+        return &kFontLayout;
+    return nullptr;
+}
+
+bool isFontName(const QString& text) {
+    if (text.trimmed().isEmpty() || text.count(u'"') % 2 != 0 || text.count(u'\'') % 2 != 0)
+        return false;
+    return std::all_of(text.begin(), text.end(), [](QChar c) {
+        return c.isLetterOrNumber() || c == u' ' || c == u'-' || c == u'_' || c == u',' ||
+               c == u'.' || c == u'"' || c == u'\'';
+    });
+}
+
+// Whether a declaration's value has the form its property takes.
+bool isInForm(const QString& property, const QString& value) {
+    static const QRegularExpression size(QStringLiteral("^[0-9]{1,4}(\\.[0-9]{1,4})?$"));
+    static const QRegularExpression colour(QStringLiteral("^#[0-9A-Fa-f]{6}$"));
+    if (property == QLatin1String("font-family"))
+        return isFontName(value);
+    if (property == QLatin1String("font-size"))
+        return size.match(value).hasMatch();
+    if (property == QLatin1String("font-weight"))
+        return value.compare(QLatin1String("bold"), Qt::CaseInsensitive) == 0 ||
+               value.compare(QLatin1String("normal"), Qt::CaseInsensitive) == 0;
+    if (property == QLatin1String("font-style"))
+        return value.compare(QLatin1String("italic"), Qt::CaseInsensitive) == 0 ||
+               value.compare(QLatin1String("normal"), Qt::CaseInsensitive) == 0;
+    return colour.match(value).hasMatch(); // color, background-color
+}
+
+// The fields of a style value, split at ';' without the one empty field a final ';' leaves.
+QStringList styleFields(const QString& value) {
+    QString text = value.trimmed();
+    if (text.endsWith(QLatin1Char(';')))
+        text.chop(1);
+    return text.split(QLatin1Char(';'));
+}
+
+// The value of field i when it declares layout[i] in its form, else nothing.
+std::optional<QString> fieldValue(const QStringList& fields, const QStringList& layout,
+                                  qsizetype i) {
+    if (i >= fields.size())
+        return std::nullopt;
+    const QString field = fields.at(i).trimmed();
+    const QString prefix = layout.at(i) + QLatin1Char(':');
+    if (!field.startsWith(prefix, Qt::CaseInsensitive))
+        return std::nullopt;
+    const QString value = field.mid(prefix.size()).trimmed();
+    if (!isInForm(layout.at(i), value))
+        return std::nullopt;
+    return value;
 }
 
 QString minutesTextFromStore(const XmlNode& root, QStringList* problems) {
@@ -154,6 +217,25 @@ QString linkStateStyleText(const StyleGroup& group) {
     return declarations(kLinkStateLayout,
                         {group.colour, weightOf(group.bold), styleOf(group.italic)}) +
            QLatin1Char(';');
+}
+
+QString checkedStyleValue(const QString& attribute, const QString& value) {
+    const QStringList* layout = layoutOf(attribute);
+    if (!layout)
+        return QString();
+    const QStringList fields = styleFields(value);
+    bool allInForm = fields.size() == layout->size();
+    for (qsizetype i = 0; allInForm && i < layout->size(); ++i)
+        allInForm = fieldValue(fields, *layout, i).has_value();
+    if (allInForm)
+        return value;
+    const QString fallback = defaultStyleValue(attribute);
+    const QStringList defaults = styleFields(fallback);
+    QStringList values;
+    for (qsizetype i = 0; i < layout->size(); ++i)
+        values << fieldValue(fields, *layout, i).value_or(*fieldValue(defaults, *layout, i));
+    return declarations(*layout, values) +
+           (fallback.endsWith(QLatin1Char(';')) ? QStringLiteral(";") : QString());
 }
 
 DisplaySettings readDisplaySettings(const XmlDocument& document, QStringList* problems) {

@@ -58,6 +58,16 @@ QString fontStyleText(const StyleGroup& group);
 QString bodyStyleText(const StyleGroup& group, const QString& background);
 QString linkStateStyleText(const StyleGroup& group);
 
+// A style value as the page's style block may use it. Each field is checked against its
+// form: a font name of letters, digits, spaces and - _ , . with quotes in pairs; a size as a
+// decimal number; a colour as "#" and six hexadecimal digits; bold or normal; italic or
+// normal. A value whose fields all pass, in the layout's order and number, comes back
+// unchanged; otherwise it is written anew with every failing or missing field taken from
+// the default (so no stored text can end the rule and add its own, such as a remote
+// background image). attribute names the value: `heading`, `link`, `bDate`, `body`,
+// `hover` or `visited`; for any other name the result is empty.
+QString checkedStyleValue(const QString& attribute, const QString& value);
+
 // Reads the display settings from the store document. A value that is missing or shorter
 // than its layout leaves the fields it lacks empty and is described in *problems.
 DisplaySettings readDisplaySettings(const XmlDocument& document, QStringList* problems);

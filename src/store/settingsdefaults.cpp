@@ -49,6 +49,13 @@ bool completeDefaults(XmlDocument& document, QString*) {
 
 } // namespace
 
+QString defaultStyleValue(const QString& attribute) {
+    for (const auto& [name, value] : kStyleDefaults)
+        if (attribute == QLatin1String(name))
+            return QLatin1String(value);
+    return QString();
+}
+
 bool applySettingsDefaults(const FeedStore& store, QString* error) {
     return store.modify(completeDefaults, error);
 }

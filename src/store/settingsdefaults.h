@@ -11,6 +11,10 @@ class Prompter;
 // The store layout version this program writes.
 inline constexpr const char* kCurrentStoreVersion = "1_6_0_0";
 
+// The default of a style value (`heading`, `body`, `link`, `hover`, `visited`, `bDate`);
+// empty for any other name.
+QString defaultStyleValue(const QString& attribute);
+
 // Brings the store up to the current layout: every missing style value and `magnetic` get
 // their defaults (present ones are kept), `refresh`, `min`, `trans` and `quorvelVersion` are
 // reset, every feed entry gains a missing `num`, `headers` or `disabled`; then saves.

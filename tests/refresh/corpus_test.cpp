@@ -112,9 +112,6 @@ TEST(Corpus, EveryDocumentParsesAndBuildsItsPageQuicklyWithValidText) {
                     const QString once = sanitizeHtml(text);
                     if (sanitizeHtml(once) != once)
                         problems << "unstable: " + path + " <" + child + ">";
-                    if (once != sanitizeHtmlWithParser(text) &&
-                        (text.contains(u'<') || text.contains(u'&')))
-                        problems << "fast path differs: " + path + " <" + child + ">";
                 }
             }
         }
