@@ -23,7 +23,15 @@ CommandLine parseCommandLine(const QStringList& arguments) {
             valueAfter(i, argument, &line.dataDir);
         else if (argument.startsWith(QLatin1String("--data-dir=")))
             line.dataDir = argument.mid(11);
-        else if (argument == QLatin1String("--import-opml"))
+        else if (argument.startsWith(QLatin1String("--view=")) || argument == QLatin1String("--view")) {
+            if (argument == QLatin1String("--view"))
+                valueAfter(i, argument, &line.view);
+            else
+                line.view = argument.mid(7);
+            if (line.error.isEmpty() && line.view != QLatin1String("light") &&
+                line.view != QLatin1String("web"))
+                line.error = QStringLiteral("--view takes light or web, not '%1'").arg(line.view);
+        } else if (argument == QLatin1String("--import-opml"))
             valueAfter(i, argument, &line.importOpml);
         else if (argument == QLatin1String("--export-opml"))
             valueAfter(i, argument, &line.exportOpml);
@@ -45,6 +53,8 @@ QString usageText() {
         "                        no display)\n"
         "  --refresh             run one refresh cycle without any window and exit\n"
         "  --data-dir DIR        keep rss_feeds.xml, feeds.htm and error.log in DIR\n"
+        "  --view=light|web      show the page in the light view or the browser engine's\n"
+        "                        (for this run; the store's view setting otherwise)\n"
         "  --import-opml FILE    add the feeds of an OPML file to the feed list\n"
         "  --export-opml FILE    write the enabled feeds as OPML to FILE ('-': standard output)\n"
         "  --help                show this text\n"

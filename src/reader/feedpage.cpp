@@ -1,6 +1,5 @@
 #include "feedpage.h"
 
-#include <QDesktopServices>
 #include <QWebEngineSettings>
 #include <QWebEngineUrlRequestInterceptor>
 
@@ -40,6 +39,14 @@ public:
 } // namespace
 
 FeedPage::FeedPage(QObject* parent) : QWebEnginePage(parent) {
+    setUp();
+}
+
+FeedPage::FeedPage(QWebEngineProfile* profile, QObject* parent) : QWebEnginePage(profile, parent) {
+    setUp();
+}
+
+void FeedPage::setUp() {
     setUrlRequestInterceptor(new RequestFilter(this));
     QWebEngineSettings* s = settings();
     s->setAttribute(QWebEngineSettings::JavascriptEnabled, false);
@@ -58,27 +65,10 @@ void FeedPage::showFile(const QString& path) {
     load(m_pageUrl);
 }
 
-FeedPage::LinkAction FeedPage::linkAction(const QUrl& target, const QUrl& pageUrl) {
-    if (!pageUrl.isEmpty() && target.adjusted(QUrl::RemoveFragment) == pageUrl)
-        return LinkAction::Show;
-    const QString scheme = target.scheme().toLower();
-    if (scheme == QLatin1String("http") || scheme == QLatin1String("https") ||
-        scheme == QLatin1String("mailto"))
-        return LinkAction::OpenOnDesktop;
-    return LinkAction::Refuse;
-}
-
 bool FeedPage::isRequestAllowed(QWebEngineUrlRequestInfo::ResourceType type, const QUrl& url) {
     if (type == QWebEngineUrlRequestInfo::ResourceTypeMainFrame)
         return true;
-    const QString scheme = url.scheme().toLower();
-    return type == QWebEngineUrlRequestInfo::ResourceTypeImage &&
-           (scheme == QLatin1String("http") || scheme == QLatin1String("https") ||
-            scheme == QLatin1String("data"));
-}
-
-bool FeedPage::openOnDesktop(const QUrl& url) {
-    return QDesktopServices::openUrl(url);
+    return type == QWebEngineUrlRequestInfo::ResourceTypeImage && isImageAddressAllowed(url);
 }
 
 bool FeedPage::acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) {

@@ -16,10 +16,9 @@
 #include <QSystemTrayIcon>
 #include <QThread>
 #include <QUrl>
-#include <QWebEngineView>
 
 #include "reader/docking.h"
-#include "reader/feedpage.h"
+#include "reader/pageview.h"
 #include "reader/refreshintervals.h"
 #include "reader/refreshrunner.h"
 #include "refresh/connectivity.h"
@@ -64,16 +63,14 @@ ReaderWindow::ReaderWindow(const FeedStore& store, Fetcher& fetcher, Prompter& p
         setWindowFlag(Qt::Tool);
     setContextMenuPolicy(Qt::NoContextMenu);
 
-    m_page = new FeedPage(this);
-    m_feeder = new QWebEngineView(this);
-    m_feeder->setObjectName(QStringLiteral("feeder"));
-    m_feeder->setPage(m_page);
-    m_feeder->setContextMenuPolicy(Qt::NoContextMenu);
-    setCentralWidget(m_feeder);
-    connect(m_page, &FeedPage::linkOpenFailed, this, [this](const QUrl& url) {
+    PageViewContext viewContext;
+    viewContext.dataFolder = store.folder();
+    m_view = createPageView(m_options.view, viewContext, this);
+    setCentralWidget(m_view->widget());
+    m_view->linkOpenFailed = [this](const QUrl& url) {
         tell(tr("Quorvel RSS Reader"),
              tr("No program on this desktop opens %1.").arg(url.toDisplayString()));
-    });
+    };
 
     buildMenu();
     m_tray = new QSystemTrayIcon(windowIcon(), this);
@@ -183,7 +180,7 @@ void ReaderWindow::setTrayTip(const QString& tipField) {
 }
 
 void ReaderWindow::showPage(const QString& path) {
-    post([this, path] { m_page->showFile(path); });
+    post([this, path] { m_view->showFile(path); });
 }
 
 void ReaderWindow::applyOpacity(int alpha) {
@@ -540,18 +537,14 @@ void ReaderWindow::printPage() {
     dialog.setWindowTitle(tr("Print the feeds"));
     if (dialog.exec() != QDialog::Accepted)
         return;
-    // Printing runs in the engine; "Print" stays off until it is done.
+    // "Print" stays off until the view has done; the browser engine prints later.
     m_print->setEnabled(false);
-    connect(
-        m_feeder, &QWebEngineView::printFinished, this,
-        [this](bool ok) {
-            m_print->setEnabled(true);
-            if (!ok)
-                tell(tr("Print"),
-                     tr("The page could not be printed on %1.").arg(m_printer->printerName()));
-        },
-        Qt::SingleShotConnection);
-    m_feeder->print(m_printer.get());
+    m_view->print(m_printer.get(), [this](bool ok) {
+        m_print->setEnabled(true);
+        if (!ok)
+            tell(tr("Print"),
+                 tr("The page could not be printed on %1.").arg(m_printer->printerName()));
+    });
 }
 
 void ReaderWindow::openOnDesktop(const QString& path) {

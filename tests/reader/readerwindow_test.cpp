@@ -10,7 +10,7 @@
 #include <QTest>
 
 #include "reader/docking.h"
-#include "reader/feedpage.h"
+#include "reader/pageview.h"
 #include "readerfixtures.h"
 
 namespace quorvel {
@@ -60,7 +60,7 @@ TEST_F(ReaderWindowTest, WindowShowsWhileTheFirstCycleLoadsTimerAndTrayIconAfter
     EXPECT_TRUE(reader.refreshTimer().isActive());
     EXPECT_TRUE(reader.trayIcon()->isVisible());
     EXPECT_EQ(reader.trayIcon()->toolTip(), "Quorvel RSS Reader\r\nAlpha item 1");
-    EXPECT_EQ(reader.feedPage()->url(), QUrl::fromLocalFile(store.pagePath()));
+    EXPECT_EQ(reader.pageView()->pageUrl(), QUrl::fromLocalFile(store.pagePath()));
 }
 
 TEST_F(ReaderWindowTest, CloseHidesRequestsQueueOneMoreAndExitEndsPromptlyForGood) {

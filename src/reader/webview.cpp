@@ -1,0 +1,85 @@
+#include "webview.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QPrinter>
+#include <QWebEngineProfile>
+#include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
+
+#include "reader/feedpage.h"
+
+namespace quorvel {
+
+const char* WebView::fitStyle() {
+    return "img,picture,video,svg,table{max-width:100%!important}"
+           "img{height:auto!important}"
+           "html,body{overflow-x:hidden}"
+           "body,p,div,span,a,td,li{overflow-wrap:anywhere}"
+           "pre{white-space:pre-wrap!important;overflow-wrap:anywhere}";
+}
+
+WebView::WebView(const PageViewContext& context, QWidget* parent) : QWebEngineView(parent) {
+    setObjectName(QStringLiteral("feeder"));
+    setContextMenuPolicy(Qt::NoContextMenu);
+    // A named profile keeps its storage on the disk: the visited links among it.
+    m_profile = new QWebEngineProfile(QStringLiteral("page"), this);
+    const QString storage = QDir(context.dataFolder).filePath(QStringLiteral("webview"));
+    m_profile->setPersistentStoragePath(storage);
+    m_profile->setCachePath(QDir(storage).filePath(QStringLiteral("cache")));
+    m_profile->setHttpCacheType(QWebEngineProfile::DiskHttpCache);
+    m_profile->setHttpCacheMaximumSize(httpCacheBytes);
+    m_profile->setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);
+    m_profile->setSpellCheckEnabled(false);
+
+    // The fit rules go in as a style element of the program's own script world when the
+    // document is made; page scripts stay off and feeds.htm stays as written.
+    QWebEngineScript fit;
+    fit.setName(QStringLiteral("fit"));
+    fit.setWorldId(QWebEngineScript::ApplicationWorld);
+    fit.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    fit.setRunsOnSubFrames(false);
+    fit.setSourceCode(QStringLiteral("(function(){var s=document.createElement('style');"
+                                     "s.textContent='%1';"
+                                     "(document.head||document.documentElement).appendChild(s);})();")
+                          .arg(QLatin1String(fitStyle())));
+    m_profile->scripts()->insert(fit);
+
+    m_page = new FeedPage(m_profile, this);
+    setPage(m_page);
+    connect(m_page, &FeedPage::linkOpenFailed, this, [this](const QUrl& url) {
+        if (linkOpenFailed)
+            linkOpenFailed(url);
+    });
+}
+
+WebView::~WebView() {
+    // The page goes before its profile.
+    setPage(nullptr);
+    delete m_page;
+}
+
+void WebView::showFile(const QString& path) {
+    m_page->showFile(path);
+}
+
+QUrl WebView::pageUrl() const {
+    return m_page->pageUrl();
+}
+
+void WebView::print(QPrinter* printer, std::function<void(bool ok)> done) {
+    if (printer->resolution() > printDpi)
+        printer->setResolution(printDpi);
+    QApplication::setOverrideCursor(Qt::BusyCursor);
+    connect(
+        this, &QWebEngineView::printFinished, this,
+        [done = std::move(done)](bool ok) {
+            QApplication::restoreOverrideCursor();
+            if (done)
+                done(ok);
+        },
+        Qt::SingleShotConnection);
+    QWebEngineView::print(printer);
+}
+
+} // namespace quorvel
