@@ -153,12 +153,18 @@ void LightView::showFile(const QString& path) {
         format.setNonBreakableLines(false);
         cursor.setBlockFormat(format);
     }
-    // The body's background fills the whole strip, below the text too.
-    const QBrush background = document()->rootFrame()->frameFormat().background();
-    QPalette palette = viewport()->palette();
-    palette.setBrush(QPalette::Base,
-                     background.style() == Qt::NoBrush ? QApplication::palette().base() : background);
-    viewport()->setPalette(palette);
+    // The rich-text engine takes the body's fonts but not its colours: the text colour and
+    // the background (which fills the whole strip, below the text too) go to the palette.
+    const QTextCharFormat body = formatOfDeclarations(styleRule(html, QStringLiteral("body")));
+    QPalette palette = QApplication::palette(this);
+    if (body.hasProperty(QTextFormat::ForegroundBrush))
+        palette.setBrush(QPalette::Text, body.foreground());
+    if (body.hasProperty(QTextFormat::BackgroundBrush))
+        palette.setBrush(QPalette::Base, body.background());
+    setPalette(palette);
+    QTextFrameFormat root = document()->rootFrame()->frameFormat();
+    root.setBackground(palette.base());
+    document()->rootFrame()->setFrameFormat(root);
     collectAnchors();
     for (const Anchor& anchor : m_anchors)
         if (m_visited.contains(QUrl(anchor.href)))
@@ -284,14 +290,22 @@ void LightView::leaveEvent(QEvent* event) {
 }
 
 QVariant LightView::loadResource(int type, const QUrl& name) {
-    // Nothing is read from the disk or the network by the rich-text engine itself.
+    // Never an empty answer: on one the document would read local files itself. A style
+    // sheet is empty; an image not (yet) loaded is a transparent pixel until it arrives.
+    if (type == QTextDocument::StyleSheetResource)
+        return QString();
     if (type != QTextDocument::ImageResource)
-        return {};
+        return QByteArray();
     const QUrl url = resolve(name);
     if (const QImage* image = m_images->image(url))
         return *image;
     m_images->request(url);
-    return {};
+    static const QImage placeholder = [] {
+        QImage pixel(1, 1, QImage::Format_ARGB32);
+        pixel.fill(Qt::transparent);
+        return pixel;
+    }();
+    return placeholder;
 }
 
 void LightView::imageFinished(const QUrl& url, bool ok) {
