@@ -42,6 +42,16 @@ case "$mode" in
     ;;
   test)
     (cd "$build" && ctest --output-on-failure -j1 "${@:2}")
+    # The windows once more without the browser engine (only the light page view): they
+    # build, link no QtWebEngine and pass their tests; the rest is the same code as above.
+    cmake -G Ninja -S "$top" -B "$build-noweb" -DQUORVEL_WEBENGINE=OFF -DQUORVEL_BENCH=OFF \
+          -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake --build "$build-noweb" -j"$(nproc)"
+    if ldd "$build-noweb/src/app/quorvel_gui.so" | grep -q WebEngine; then
+      echo "the build without the browser engine links it" >&2
+      exit 1
+    fi
+    (cd "$build-noweb" && ctest --output-on-failure -j1 -R '^(reader|manager|app)' "${@:2}")
     # The non-GUI tests once more under AddressSanitizer and UBSan.
     cmake -G Ninja -S "$top" -B "$build-sanitize" -DQUORVEL_SANITIZE=ON -DQUORVEL_GUI=OFF \
           -DQUORVEL_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug >/dev/null
