@@ -137,6 +137,13 @@ void LightView::showFile(const QString& path) {
         fixed += QStringView(html).mid(last);
         html = std::move(fixed);
     }
+    // A line break that ends the text before a block draws no empty line in a browser; the
+    // rich-text engine would draw one.
+    static const QRegularExpression breakBeforeBlock(
+        QStringLiteral("<br\\s*/?>((?:\\s|<(a|span)\\b[^>]*>\\s*</\\2>)*)"
+                       "(?=<(?:p|hr|h[1-6]|div|ul|ol|dl|table|blockquote|pre)\\b)"),
+        QRegularExpression::CaseInsensitiveOption);
+    html.replace(breakBeforeBlock, QStringLiteral("\\1"));
     m_hovered = -1;
     m_hoverSaved.clear();
     document()->setBaseUrl(m_pageUrl);
@@ -144,6 +151,19 @@ void LightView::showFile(const QString& path) {
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     document()->setDefaultTextOption(option);
     setHtml(html);
+    // A rule (hr) followed by text without a block of its own: the rich-text engine puts that
+    // text in the rule's block and draws the rule below it; a browser draws it above.
+    for (QTextBlock block = document()->begin(); block.isValid(); block = block.next()) {
+        const QTextBlockFormat format = block.blockFormat();
+        if (!format.hasProperty(QTextFormat::BlockTrailingHorizontalRulerWidth) || block.length() <= 1)
+            continue;
+        QTextCursor cursor(block);
+        cursor.insertBlock(format, cursor.charFormat());
+        QTextBlockFormat text = format;
+        text.clearProperty(QTextFormat::BlockTrailingHorizontalRulerWidth);
+        cursor.setBlockFormat(text);
+        block = cursor.block();
+    }
     // pre keeps its spaces and line breaks but wraps, like the rest of the strip.
     for (QTextBlock block = document()->begin(); block.isValid(); block = block.next()) {
         if (!block.blockFormat().nonBreakableLines())

@@ -150,6 +150,19 @@ TEST_F(LightViewTest, LinksGoToTheDesktopOnlyForWebAndMailAnchorsScrollVisitedPe
     EXPECT_EQ(formatOf("second").foreground().color(), QColor("#0000FF"));
 }
 
+TEST_F(LightViewTest, RulesAndLineBreaksBeforeBlocksLayOutAsInABrowser) {
+    LightView& v = show("<span class='heading'>One</span><br /><p>text one</p><br /><br /><hr>"
+                        "<span class='heading'>Two</span><br /><span class='bDate'>date</span>");
+    const QTextBlock two = v.document()->findBlock(positionOf("Two"));
+    EXPECT_FALSE(two.blockFormat().hasProperty(QTextFormat::BlockTrailingHorizontalRulerWidth))
+        << "the rule would be drawn below the text that follows it";
+    EXPECT_TRUE(two.previous().blockFormat().hasProperty(QTextFormat::BlockTrailingHorizontalRulerWidth));
+    EXPECT_EQ(two.previous().length(), 1);
+    // The break right before the paragraph and the last one before the rule leave no line.
+    EXPECT_EQ(v.document()->findBlock(positionOf("One")).text(), "One");
+    EXPECT_EQ(v.document()->findBlock(positionOf("text one")).next().text(), QString(QChar::LineSeparator));
+}
+
 TEST(VisitedLinksTest, KeepsTheNewestEntriesAndIgnoresOversizedOnes) {
     QTemporaryDir dir;
     const QString path = dir.filePath("visited.txt");
