@@ -32,16 +32,19 @@ WebView::WebView(const PageViewContext& context, QWidget* parent) : QWebEngineVi
     m_profile->setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);
     m_profile->setSpellCheckEnabled(false);
 
-    // The fit rules go in as a style element of the program's own script world when the
-    // document is made; page scripts stay off and feeds.htm stays as written.
+    // The fit rules go in as a style element from the program's own script world as soon as
+    // the document has its root; page scripts stay off and feeds.htm stays as written.
     QWebEngineScript fit;
     fit.setName(QStringLiteral("fit"));
     fit.setWorldId(QWebEngineScript::ApplicationWorld);
     fit.setInjectionPoint(QWebEngineScript::DocumentCreation);
     fit.setRunsOnSubFrames(false);
-    fit.setSourceCode(QStringLiteral("(function(){var s=document.createElement('style');"
-                                     "s.textContent='%1';"
-                                     "(document.head||document.documentElement).appendChild(s);})();")
+    fit.setSourceCode(QStringLiteral(
+        "(function(){function add(){var s=document.createElement('style');s.textContent='%1';"
+        "(document.head||document.documentElement).appendChild(s);}"
+        "if(document.documentElement){add();return;}"
+        "new MutationObserver(function(m,o){if(document.documentElement){o.disconnect();add();}})"
+        ".observe(document,{childList:true});})();")
                           .arg(QLatin1String(fitStyle())));
     m_profile->scripts()->insert(fit);
 

@@ -1,0 +1,68 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QImage>
+#include <QPrinter>
+#include <QWebEngineProfile>
+#include <QWebEngineScript>
+
+#include "reader/feedpage.h"
+#include "reader/webview.h"
+#include "readerfixtures.h"
+
+namespace quorvel {
+namespace {
+
+using namespace test;
+
+QVariant evaluate(WebView& view, const QString& script) {
+    QVariant result;
+    view.page()->runJavaScript(script, QWebEngineScript::ApplicationWorld,
+                               [&](const QVariant& v) { result = v.isValid() ? v : QVariant(""); });
+    waitUntil([&] { return result.isValid(); }, 10000);
+    return result;
+}
+
+TEST(WebViewTest, KeepsItsProfileInTheDataFolderFitsThePageAndPrintsAtMost300Dpi) {
+    QTemporaryDir dir;
+    PageViewContext context;
+    context.dataFolder = dir.path();
+    WebView view(context);
+    EXPECT_FALSE(view.profile()->isOffTheRecord());
+    EXPECT_TRUE(view.profile()->persistentStoragePath().startsWith(dir.path()));
+    EXPECT_TRUE(view.profile()->cachePath().startsWith(dir.path()));
+    EXPECT_EQ(view.profile()->httpCacheMaximumSize(), WebView::httpCacheBytes);
+
+    const QString path = dir.filePath("feeds.htm");
+    const QByteArray page = "<html><body><style>a{color:#0000FF}</style><p>" + QByteArray(400, 'w') +
+                            "</p><pre>" + QByteArray(300, 'p') + "</pre><img width='600' height='300' "
+                            "src='data:image/gif;base64,R0lGODlhAQABAAAAACH5BAEKAAEALAAAAAABAAEAAAICTAEAOw=='>"
+                            "</body></html>";
+    ASSERT_TRUE(writeFile(path, page));
+    view.resize(295, 500);
+    view.show();
+    bool loaded = false;
+    QObject::connect(&view, &QWebEngineView::loadFinished, [&](bool ok) { loaded = ok; });
+    view.showFile(path);
+    ASSERT_TRUE(waitUntil([&] { return loaded; }));
+    EXPECT_EQ(view.pageUrl(), QUrl::fromLocalFile(path));
+    EXPECT_TRUE(evaluate(view, "document.documentElement.scrollWidth <= window.innerWidth").toBool())
+        << "the page is wider than the strip";
+    EXPECT_LT(evaluate(view, "document.images[0].width").toInt(), 295);
+    EXPECT_EQ(readFile(path), page) << "the page file stays as written";
+
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(dir.filePath("page.pdf"));
+    bool done = false, ok = false;
+    view.print(&printer, [&](bool result) { done = true, ok = result; });
+    EXPECT_LE(printer.resolution(), WebView::printDpi);
+    EXPECT_TRUE(QApplication::overrideCursor()) << "no busy sign while printing";
+    ASSERT_TRUE(waitUntil([&] { return done; }, 60000));
+    EXPECT_TRUE(ok);
+    EXPECT_FALSE(QApplication::overrideCursor());
+    EXPECT_GT(readFile(dir.filePath("page.pdf")).size(), 0);
+}
+
+} // namespace
+} // namespace quorvel
