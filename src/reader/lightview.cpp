@@ -146,14 +146,19 @@ void LightView::showFile(const QString& path) {
     html.replace(breakBeforeBlock, QStringLiteral("\\1"));
     m_hovered = -1;
     m_hoverSaved.clear();
-    document()->setBaseUrl(m_pageUrl);
-    QTextOption option = document()->defaultTextOption();
+    // The page is built in a document of its own, without a layout, and handed to the view
+    // when complete: laying out while parsing would cost more than the parsing itself.
+    auto* page = new QTextDocument(this);
+    page->setUndoRedoEnabled(false);
+    page->setBaseUrl(m_pageUrl);
+    QTextOption option = page->defaultTextOption();
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    document()->setDefaultTextOption(option);
-    setHtml(html);
+    page->setDefaultTextOption(option);
+    page->setDefaultFont(document()->defaultFont());
+    page->setHtml(html);
     // A rule (hr) followed by text without a block of its own: the rich-text engine puts that
     // text in the rule's block and draws the rule below it; a browser draws it above.
-    for (QTextBlock block = document()->begin(); block.isValid(); block = block.next()) {
+    for (QTextBlock block = page->begin(); block.isValid(); block = block.next()) {
         const QTextBlockFormat format = block.blockFormat();
         if (!format.hasProperty(QTextFormat::BlockTrailingHorizontalRulerWidth) || block.length() <= 1)
             continue;
@@ -165,7 +170,7 @@ void LightView::showFile(const QString& path) {
         block = cursor.block();
     }
     // pre keeps its spaces and line breaks but wraps, like the rest of the strip.
-    for (QTextBlock block = document()->begin(); block.isValid(); block = block.next()) {
+    for (QTextBlock block = page->begin(); block.isValid(); block = block.next()) {
         if (!block.blockFormat().nonBreakableLines())
             continue;
         QTextCursor cursor(block);
@@ -182,32 +187,32 @@ void LightView::showFile(const QString& path) {
     if (body.hasProperty(QTextFormat::BackgroundBrush))
         palette.setBrush(QPalette::Base, body.background());
     setPalette(palette);
-    QTextFrameFormat root = document()->rootFrame()->frameFormat();
+    QTextFrameFormat root = page->rootFrame()->frameFormat();
     root.setBackground(palette.base());
-    document()->rootFrame()->setFrameFormat(root);
-    collectAnchors();
-    for (const Anchor& anchor : m_anchors)
-        if (m_visited.contains(QUrl(anchor.href)))
-            applyVisited(VisitedLinks::key(QUrl(anchor.href)));
-    fitImages();
+    page->rootFrame()->setFrameFormat(root);
+    collectAnchors(page);
+    applyVisited(QString(), page);
+    fitImages(page);
+    setDocument(page);
     Q_EMIT pageShown();
 }
 
-void LightView::collectAnchors() {
+void LightView::collectAnchors(QTextDocument* page) {
     m_anchors.clear();
-    for (QTextBlock block = document()->begin(); block.isValid(); block = block.next()) {
+    for (QTextBlock block = page->begin(); block.isValid(); block = block.next()) {
         for (auto it = block.begin(); !it.atEnd(); ++it) {
             const QTextFragment fragment = it.fragment();
             const QTextCharFormat format = fragment.charFormat();
             if (!format.isAnchor() || format.anchorHref().isEmpty())
                 continue;
-            const QString href = resolve(QUrl(format.anchorHref())).toString();
+            const QUrl url = resolve(QUrl(format.anchorHref()));
+            const QString href = url.toString();
             const int start = fragment.position();
             const int end = start + fragment.length();
             if (!m_anchors.empty() && m_anchors.back().end == start && m_anchors.back().href == href)
                 m_anchors.back().end = end;
             else
-                m_anchors.push_back({start, end, href});
+                m_anchors.push_back({start, end, href, VisitedLinks::key(url)});
         }
     }
 }
@@ -216,12 +221,12 @@ QUrl LightView::resolve(const QUrl& href) const {
     return m_pageUrl.isEmpty() ? href : m_pageUrl.resolved(href);
 }
 
-void LightView::applyVisited(const QString& key) {
+void LightView::applyVisited(const QString& key, QTextDocument* page) {
     if (!m_visitedFormat.isValid() || m_visitedFormat.properties().isEmpty())
         return;
-    QTextCursor cursor(document());
+    QTextCursor cursor(page);
     for (const Anchor& anchor : m_anchors) {
-        if (VisitedLinks::key(QUrl(anchor.href)) != key)
+        if (key.isEmpty() ? !m_visited.containsKey(anchor.key) : anchor.key != key)
             continue;
         cursor.setPosition(anchor.start);
         cursor.setPosition(anchor.end, QTextCursor::KeepAnchor);
@@ -246,7 +251,7 @@ void LightView::followLink(const QUrl& href) {
         setHovered(-1);
         // A visited set that cannot be saved still marks the link for this session.
         m_visited.add(target);
-        applyVisited(VisitedLinks::key(target));
+        applyVisited(VisitedLinks::key(target), document());
         setHovered(hovered);
         return;
     }
@@ -339,16 +344,16 @@ void LightView::imageFinished(const QUrl& url, bool ok) {
     m_fitPending = true;
     QTimer::singleShot(0, this, [this] {
         m_fitPending = false;
-        fitImages();
+        fitImages(document());
         document()->markContentsDirty(0, document()->characterCount());
     });
 }
 
-void LightView::fitImages() {
-    const qreal margin = 2 * document()->documentMargin() + 8;
+void LightView::fitImages(QTextDocument* page) {
+    const qreal margin = 2 * page->documentMargin() + 8;
     const qreal available = qMax<qreal>(16, viewport()->width() - margin);
-    QTextCursor cursor(document());
-    for (QTextBlock block = document()->begin(); block.isValid(); block = block.next()) {
+    QTextCursor cursor(page);
+    for (QTextBlock block = page->begin(); block.isValid(); block = block.next()) {
         for (auto it = block.begin(); !it.atEnd(); ++it) {
             const QTextFragment fragment = it.fragment();
             QTextCharFormat format = fragment.charFormat();
@@ -394,7 +399,7 @@ void LightView::fitImages() {
 
 void LightView::resizeEvent(QResizeEvent* event) {
     QTextBrowser::resizeEvent(event);
-    fitImages();
+    fitImages(document());
 }
 
 void LightView::print(QPrinter* printer, std::function<void(bool ok)> done) {

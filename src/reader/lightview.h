@@ -68,6 +68,7 @@ private:
         int start;
         int end;
         QString href; // as resolved against the page
+        QString key;  // as the visited set keeps it
     };
     struct SavedFormat {
         int start;
@@ -75,10 +76,12 @@ private:
         QTextCharFormat format;
     };
 
-    void collectAnchors();
-    void applyVisited(const QString& key);
+    void collectAnchors(QTextDocument* page);
+    // Puts the visited style on the links to key; with an empty key, on every link in the
+    // visited set.
+    void applyVisited(const QString& key, QTextDocument* page);
     void setHovered(int anchorIndex);
-    void fitImages();
+    void fitImages(QTextDocument* page);
     void imageFinished(const QUrl& url, bool ok);
     QUrl resolve(const QUrl& href) const;
 

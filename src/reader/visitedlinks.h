@@ -20,6 +20,7 @@ public:
     explicit VisitedLinks(QString path);
 
     bool contains(const QUrl& url) const { return m_set.contains(key(url)); }
+    bool containsKey(const QString& key) const { return m_set.contains(key); }
     // Adds url (as the newest) and saves; false with *error when the file could not be
     // written (the link still counts as visited until the program ends).
     bool add(const QUrl& url, QString* error = nullptr);

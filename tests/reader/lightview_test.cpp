@@ -152,7 +152,7 @@ TEST_F(LightViewTest, LinksGoToTheDesktopOnlyForWebAndMailAnchorsScrollVisitedPe
 
 TEST_F(LightViewTest, RulesAndLineBreaksBeforeBlocksLayOutAsInABrowser) {
     LightView& v = show("<span class='heading'>One</span><br /><p>text one</p><br /><br /><hr>"
-                        "<span class='heading'>Two</span><br /><span class='bDate'>date</span>");
+                        "<a name='Two'></a><span class='heading'>Two</span><br /><span class='bDate'>date</span>");
     const QTextBlock two = v.document()->findBlock(positionOf("Two"));
     EXPECT_FALSE(two.blockFormat().hasProperty(QTextFormat::BlockTrailingHorizontalRulerWidth))
         << "the rule would be drawn below the text that follows it";
@@ -180,6 +180,7 @@ TEST(VisitedLinksTest, KeepsTheNewestEntriesAndIgnoresOversizedOnes) {
         EXPECT_TRUE(links.add(QUrl("http://example.com/7#part"))); // seen again: the newest now
         EXPECT_TRUE(links.add(QUrl("http://example.com/new")));    // pushes the oldest out
     }
+    EXPECT_EQ(readFile(path).count('\n'), VisitedLinks::maxEntries) << "the file stays bounded";
     VisitedLinks reread(path);
     EXPECT_EQ(reread.size(), VisitedLinks::maxEntries);
     EXPECT_FALSE(reread.contains(QUrl("http://example.com/5")));
