@@ -100,10 +100,10 @@ def pss_mb(pid):
             pass
     return total / 1024.0
 
-def reader_window(env):
-    out = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Quorvel RSS Reader"],
-                         env=env, capture_output=True, text=True).stdout.split()
-    return out[0] if out else None
+def reader_windows(env):
+    # The strip, and any message box of the program (they share the title's start).
+    return subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Quorvel RSS Reader"],
+                          env=env, capture_output=True, text=True).stdout.split()
 
 def shows_link_colour(env, window):
     # The default style draws links in #0000FF.
@@ -141,8 +141,7 @@ def one_run(view, loopback, port, page):
                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     shown = None
     while time.monotonic() - started < 30:
-        window = reader_window(env)
-        if window and shows_link_colour(env, window):
+        if any(shows_link_colour(env, window) for window in reader_windows(env)):
             shown = time.monotonic() - started
             break
         time.sleep(0.02)

@@ -63,6 +63,7 @@ case "$mode" in
     "$build/bench/page_bench"
     "$build/bench/refresh_bench" 200 30 100 5
     "$build/bench/deadfeeds_bench" 5000 5
+    python3 "$top/bench/pageview_bench.py" "$build/src/app/quorvel" 3 60
     ;;
   fuzz)
     # Crash, timeout and leak inputs land in build-fuzz/ (crash-*, timeout-*, leak-*);

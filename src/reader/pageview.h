@@ -54,7 +54,4 @@ public:
 // browser engine, every kind gives the light view.
 PageView* createPageView(PageViewKind kind, const PageViewContext& context, QWidget* parent);
 
-// Whether this build has the browser-engine view.
-bool hasWebView();
-
 } // namespace quorvel

@@ -7,14 +7,6 @@
 
 namespace quorvel {
 
-bool hasWebView() {
-#ifdef QUORVEL_WITH_WEBENGINE
-    return true;
-#else
-    return false;
-#endif
-}
-
 PageView* createPageView(PageViewKind kind, const PageViewContext& context, QWidget* parent) {
 #ifdef QUORVEL_WITH_WEBENGINE
     if (kind == PageViewKind::Web)
