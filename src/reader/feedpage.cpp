@@ -16,9 +16,8 @@ public:
 
 protected:
     bool acceptNavigationRequest(const QUrl& url, NavigationType, bool) override {
-        if (FeedPage::linkAction(url, QUrl()) == FeedPage::LinkAction::OpenOnDesktop &&
-            !FeedPage::openOnDesktop(url))
-            Q_EMIT m_owner->linkOpenFailed(url);
+        if (FeedPage::linkAction(url, QUrl()) == FeedPage::LinkAction::OpenOnDesktop)
+            m_owner->openClickedLink(url);
         deleteLater();
         return false;
     }
@@ -79,13 +78,20 @@ bool FeedPage::acceptNavigationRequest(const QUrl& url, NavigationType type, boo
     case LinkAction::OpenOnDesktop:
         // Only what the user clicked leaves the page; a redirect or a meta refresh inside
         // the page does not open browser windows on its own.
-        if (type == NavigationTypeLinkClicked && !openOnDesktop(url))
-            Q_EMIT linkOpenFailed(url);
+        if (type == NavigationTypeLinkClicked)
+            openClickedLink(url);
         return false;
     case LinkAction::Refuse:
         return false;
     }
     return false;
+}
+
+void FeedPage::openClickedLink(const QUrl& url) {
+    if (openOnDesktop(url))
+        Q_EMIT linkOpened(url);
+    else
+        Q_EMIT linkOpenFailed(url);
 }
 
 QWebEnginePage* FeedPage::createWindow(WebWindowType type) {

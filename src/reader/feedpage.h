@@ -34,10 +34,15 @@ public:
     static bool isRequestAllowed(QWebEngineUrlRequestInfo::ResourceType type, const QUrl& url);
 
     static bool openOnDesktop(const QUrl& url) { return quorvel::openOnDesktop(url); }
+    // Opens a link the user clicked on the desktop and says how that went (linkOpened or
+    // linkOpenFailed).
+    void openClickedLink(const QUrl& url);
 
 Q_SIGNALS:
     // The desktop could not open a link the user clicked.
     void linkOpenFailed(const QUrl& url);
+    // The desktop opened a link the user clicked.
+    void linkOpened(const QUrl& url);
 
 protected:
     bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override;

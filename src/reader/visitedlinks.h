@@ -25,6 +25,8 @@ public:
     // written (the link still counts as visited until the program ends).
     bool add(const QUrl& url, QString* error = nullptr);
     int size() const { return int(m_order.size()); }
+    // Every address kept, oldest first, in the form key() gives.
+    QStringList entries() const { return m_order; }
     QString path() const { return m_path; }
 
     // The form an address is kept in: its fragment dropped, encoded.

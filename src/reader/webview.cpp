@@ -2,12 +2,16 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QPrinter>
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
 #include <QWebEngineScriptCollection>
 
 #include "reader/feedpage.h"
+#include "reader/lightview.h"
 
 namespace quorvel {
 
@@ -19,7 +23,9 @@ const char* WebView::fitStyle() {
            "pre{white-space:pre-wrap!important;overflow-wrap:anywhere}";
 }
 
-WebView::WebView(const PageViewContext& context, QWidget* parent) : QWebEngineView(parent) {
+WebView::WebView(const PageViewContext& context, QWidget* parent)
+    : QWebEngineView(parent),
+      m_visited(QDir(context.dataFolder).filePath(QStringLiteral("visited.txt"))) {
     setObjectName(QStringLiteral("feeder"));
     setContextMenuPolicy(Qt::NoContextMenu);
     // A named profile keeps its storage on the disk: the visited links among it.
@@ -54,6 +60,14 @@ WebView::WebView(const PageViewContext& context, QWidget* parent) : QWebEngineVi
         if (linkOpenFailed)
             linkOpenFailed(url);
     });
+    connect(m_page, &FeedPage::linkOpened, this, [this](const QUrl& url) {
+        m_visited.add(url);
+        markVisited();
+    });
+    connect(this, &QWebEngineView::loadFinished, this, [this](bool ok) {
+        if (ok)
+            markVisited();
+    });
 }
 
 WebView::~WebView() {
@@ -63,7 +77,35 @@ WebView::~WebView() {
 }
 
 void WebView::showFile(const QString& path) {
+    QFile file(path);
+    const QString html = file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.read(1 << 20)) : QString();
+    m_visitedRule = LightView::styleRule(html, QStringLiteral("a:visited"));
+    m_hoverRule = LightView::styleRule(html, QStringLiteral("a:hover"));
     m_page->showFile(path);
+}
+
+void WebView::markVisited() {
+    QJsonArray keys;
+    for (const QString& key : m_visited.entries())
+        keys.append(key);
+    // From the program's own script world (the page's scripts stay off): a class on the
+    // visited links and the page's a:visited rule for it, a:hover still above it.
+    const QString css = QStringLiteral("a.quorvel-visited{%1}a.quorvel-visited:hover{%2}")
+                            .arg(m_visitedRule, m_hoverRule);
+    const QString script =
+        QStringLiteral(
+            "(function(visited,css){var set=new Set(visited);"
+            "var s=document.getElementById('quorvel-visited');"
+            "if(!s){s=document.createElement('style');s.id='quorvel-visited';"
+            "(document.head||document.documentElement).appendChild(s);}"
+            "s.textContent=css;"
+            "document.querySelectorAll('a[href]').forEach(function(a){"
+            "if(set.has(a.href.split('#')[0]))a.classList.add('quorvel-visited');});})(%1,%2)")
+            .arg(QString::fromUtf8(QJsonDocument(keys).toJson(QJsonDocument::Compact)),
+                 QString::fromUtf8(QJsonDocument(QJsonArray{css}).toJson(QJsonDocument::Compact))
+                     .mid(1)
+                     .chopped(1));
+    m_page->runJavaScript(script, QWebEngineScript::ApplicationWorld);
 }
 
 QUrl WebView::pageUrl() const {

@@ -3,6 +3,7 @@
 #include <QWebEngineView>
 
 #include "reader/pageview.h"
+#include "reader/visitedlinks.h"
 
 class QWebEngineProfile;
 
@@ -10,8 +11,10 @@ namespace quorvel {
 
 class FeedPage;
 
-// The browser-engine page view. Its profile keeps its storage (the visited links among it)
-// in the data folder, with a bounded disk cache, so visited links survive a restart. A style
+// The browser-engine page view. Its profile keeps its storage in the data folder, with a
+// bounded disk cache. The engine marks no link visited, as no link is ever followed inside
+// it: the view keeps the links opened on the desktop in the data folder's visited set (the
+// light view's too) and gives them the page's a:visited rule (a:hover still wins). A style
 // sheet of the view's own (not of the page) makes the page fit the strip: images no wider
 // than it, long words and pre blocks wrapping.
 class WebView : public QWebEngineView, public PageView {
@@ -37,6 +40,12 @@ public:
     static const char* fitStyle();
 
 private:
+    // Marks the links of the shown page that are in the visited set.
+    void markVisited();
+
+    VisitedLinks m_visited;
+    QString m_visitedRule; // the page's a:visited declarations
+    QString m_hoverRule;   // and its a:hover ones
     QWebEngineProfile* m_profile = nullptr;
     FeedPage* m_page = nullptr;
 };

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QImage>
 #include <QPrinter>
+#include <QTest>
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
 
@@ -62,6 +63,42 @@ TEST(WebViewTest, KeepsItsProfileInTheDataFolderFitsThePageAndPrintsAtMost300Dpi
     EXPECT_TRUE(ok);
     EXPECT_FALSE(QApplication::overrideCursor());
     EXPECT_GT(readFile(dir.filePath("page.pdf")).size(), 0);
+}
+
+TEST(WebViewTest, OpenedLinksTakeTheVisitedRuleAndKeepItAfterARestart) {
+    QTemporaryDir dir;
+    PageViewContext context;
+    context.dataFolder = dir.path();
+    const QString path = dir.filePath("feeds.htm");
+    ASSERT_TRUE(writeFile(path, "<html><body style='margin:0'><style>a{color:#0000FF}"
+                                "a:visited{color:#00AA00}a:hover{color:#FF0000}</style>"
+                                "<a id='one' style='display:block;height:40px' href='http://example.com/v'>one</a>"
+                                "<a id='two' href='http://example.com/w'>two</a></body></html>"));
+    DesktopCatcher desktop({"http"});
+    const auto colourOf = [](WebView& view, const char* id) {
+        return evaluate(view, QString("getComputedStyle(document.getElementById('%1')).color").arg(id))
+            .toString();
+    };
+    for (int start = 0; start < 2; ++start) {
+        WebView view(context);
+        view.resize(295, 400);
+        view.show();
+        bool loaded = false;
+        QObject::connect(&view, &QWebEngineView::loadFinished, [&](bool ok) { loaded = ok; });
+        view.showFile(path);
+        ASSERT_TRUE(waitUntil([&] { return loaded && view.focusProxy(); }));
+        if (start == 0) {
+            EXPECT_EQ(colourOf(view, "one"), "rgb(0, 0, 255)");
+            QTest::mouseClick(view.focusProxy(), Qt::LeftButton, {}, QPoint(20, 15));
+            ASSERT_TRUE(waitUntil([&] { return desktop.opened.size() == 1; }));
+            // Under the mouse the hover rule still wins over the visited one.
+            EXPECT_TRUE(waitUntil([&] { return colourOf(view, "one") == "rgb(255, 0, 0)"; }, 5000));
+            QTest::mouseMove(view.focusProxy(), QPoint(200, 300));
+        }
+        EXPECT_TRUE(waitUntil([&] { return colourOf(view, "one") == "rgb(0, 170, 0)"; }, 5000))
+            << "start " << start << ": " << colourOf(view, "one").toStdString();
+        EXPECT_EQ(colourOf(view, "two"), "rgb(0, 0, 255)");
+    }
 }
 
 } // namespace
