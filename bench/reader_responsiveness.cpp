@@ -21,7 +21,9 @@
 #include "loopbackserver.h"
 #include "platform/curlfetcher.h"
 #include "reader/readerwindow.h"
+#ifdef QUORVEL_WITH_WEBENGINE
 #include "reader/webenginesetup.h"
+#endif
 #include "store/feedstore.h"
 #include "store/prompter.h"
 
@@ -81,7 +83,9 @@ int main(int argc, char** argv) {
         qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu --disable-logging");
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+#ifdef QUORVEL_WITH_WEBENGINE
     quorvel::prepareWebEngine();
+#endif
     QApplication app(argc, argv);
 
     QTemporaryDir dir;

@@ -42,6 +42,16 @@ case "$mode" in
     ;;
   test)
     (cd "$build" && ctest --output-on-failure -j1 "${@:2}")
+    # The windows once more without the browser engine (only the light page view): they
+    # build, link no QtWebEngine and pass their tests; the rest is the same code as above.
+    cmake -G Ninja -S "$top" -B "$build-noweb" -DQUORVEL_WEBENGINE=OFF -DQUORVEL_BENCH=OFF \
+          -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake --build "$build-noweb" -j"$(nproc)"
+    if ldd "$build-noweb/src/app/quorvel_gui.so" | grep -q WebEngine; then
+      echo "the build without the browser engine links it" >&2
+      exit 1
+    fi
+    (cd "$build-noweb" && ctest --output-on-failure -j1 -R '^(reader|manager|app)' "${@:2}")
     # The non-GUI tests once more under AddressSanitizer and UBSan.
     cmake -G Ninja -S "$top" -B "$build-sanitize" -DQUORVEL_SANITIZE=ON -DQUORVEL_GUI=OFF \
           -DQUORVEL_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug >/dev/null
@@ -54,6 +64,7 @@ case "$mode" in
     "$build/bench/sanitize_bench" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
     "$build/bench/refresh_bench" 200 30 100 5
     "$build/bench/deadfeeds_bench" 5000 5
+    python3 "$top/bench/pageview_bench.py" "$build/src/app/quorvel" 3 60
     ;;
   fuzz)
     # Crash, timeout and leak inputs land in build-fuzz/ (crash-*, timeout-*, leak-*);

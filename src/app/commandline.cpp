@@ -11,6 +11,7 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         {QLatin1String("--data-dir"), &line.dataDir},
         {QLatin1String("--import-opml"), &line.importOpml},
         {QLatin1String("--export-opml"), &line.exportOpml},
+        {QLatin1String("--view"), &line.view},
     };
     for (int i = 0; i < arguments.size() && line.error.isEmpty(); ++i) {
         const QString& argument = arguments.at(i);
@@ -48,6 +49,9 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         if (!known)
             line.error = QStringLiteral("unknown argument: %1").arg(argument);
     }
+    if (line.error.isEmpty() && !line.view.isEmpty() && line.view != QLatin1String("light") &&
+        line.view != QLatin1String("web"))
+        line.error = QStringLiteral("--view takes light or web, not '%1'").arg(line.view);
     return line;
 }
 
@@ -61,6 +65,8 @@ QString usageText() {
         "  --refresh             run one refresh cycle without any window and exit\n"
         "  --data-dir DIR        keep rss_feeds.xml, feeds.htm and error.log in DIR\n"
         "                        (every option with a value also takes the form --name=VALUE)\n"
+        "  --view=light|web      show the page in the light view or the browser engine's\n"
+        "                        (for this run; the store's view setting otherwise)\n"
         "  --import-opml FILE    add the feeds of an OPML file to the feed list\n"
         "  --export-opml FILE    write the enabled feeds as OPML to FILE ('-': standard output)\n"
         "  --help                show this text\n"

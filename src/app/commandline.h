@@ -13,6 +13,7 @@ struct CommandLine {
     QString dataDir;
     QString importOpml;
     QString exportOpml;
+    QString view; // "light" or "web" when --view was given
     QString error; // non-empty when the arguments could not be understood
 };
 

@@ -14,14 +14,22 @@
 #include "reader/instanceguard.h"
 #include "reader/messageboxprompter.h"
 #include "reader/readerwindow.h"
+#ifdef QUORVEL_WITH_WEBENGINE
 #include "reader/webenginesetup.h"
+#endif
 #include "refresh/connectivity.h"
 #include "store/feedstore.h"
 
 namespace quorvel {
 
 int runReaderApplication(int argc, char** argv, const QString& dataDirOption) {
+    // Each window module has one page view: the browser engine's, or the light one.
+#ifdef QUORVEL_WITH_WEBENGINE
     prepareWebEngine();
+    const PageViewKind view = PageViewKind::Web;
+#else
+    const PageViewKind view = PageViewKind::Light;
+#endif
     QApplication app(argc, argv);
     app.setDesktopFileName(QStringLiteral("quorvel"));
     // Closing the reader hides it in the tray; only "Exit" ends the program.
@@ -43,6 +51,7 @@ int runReaderApplication(int argc, char** argv, const QString& dataDirOption) {
     MessageBoxPrompter prompter;
 
     ReaderOptions options;
+    options.view = view;
     options.trayAvailable = QSystemTrayIcon::isSystemTrayAvailable();
     options.probeAddress = probeUrl();
     options.readmePaths = {

@@ -11,6 +11,7 @@
 #include "store/feedstore.h"
 #include "store/opml.h"
 #include "store/settingsdefaults.h"
+#include "store/viewsetting.h"
 
 #ifdef QUORVEL_WITH_GUI
 #include <dlfcn.h>
@@ -18,6 +19,7 @@
 
 #include <climits>
 #include <string>
+#include <vector>
 #endif
 
 namespace {
@@ -37,22 +39,39 @@ void setIdentity() {
 }
 
 #ifdef QUORVEL_WITH_GUI
-// Loads the window module (beside the program when built, in ../lib/quorvel when installed)
-// and runs the reader from it.
-int runReaderModule(int argc, char** argv, const QString& dataDir) {
+// Loads the window module of the page view that --view or the store's view setting asks for
+// (beside the program when built, in ../lib/quorvel when installed) and runs the reader from
+// it. The light view's module does not link the browser engine at all; when the browser
+// engine's module is missing, the light one stands in.
+int runReaderModule(int argc, char** argv, const CommandLine& line) {
     char self[PATH_MAX] = {};
     const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
     std::string folder = length > 0 ? std::string(self, std::size_t(length)) : std::string(argv[0]);
     folder = folder.substr(0, folder.find_last_of('/') + 1);
+    const PageViewKind view =
+        line.view.isEmpty()
+            ? readViewSetting(FeedStore(resolveDataFolder(
+                  line.dataDir, QString::fromLocal8Bit(folder.data(), qsizetype(folder.size())))))
+            : pageViewKindFromText(line.view);
+    std::vector<std::string> modules;
+    if (view == PageViewKind::Web)
+        modules = {"quorvel_gui_web.so"};
+    modules.push_back("quorvel_gui.so");
     std::string tried;
-    for (const std::string& candidate :
-         {folder + "quorvel_gui.so", folder + "../lib/quorvel/quorvel_gui.so"}) {
-        if (void* module = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL)) {
-            using Entry = int (*)(int, char**, const char*);
-            if (auto entry = reinterpret_cast<Entry>(dlsym(module, "quorvelRunReader")))
-                return entry(argc, argv, dataDir.toLocal8Bit().constData());
+    for (const std::string& name : modules) {
+        for (const std::string& candidate : {folder + name, folder + "../lib/quorvel/" + name}) {
+            if (void* module = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL)) {
+                using Entry = int (*)(int, char**, const char*);
+                if (auto entry = reinterpret_cast<Entry>(dlsym(module, "quorvelRunReader"))) {
+                    if (!tried.empty())
+                        std::fprintf(stderr, "quorvel: the browser view did not load, showing "
+                                             "the light view:%s\n", tried.c_str());
+                    return entry(argc, argv, line.dataDir.toLocal8Bit().constData());
+                }
+            }
+            const char* error = dlerror();
+            tried += "\n  " + (error ? std::string(error) : candidate);
         }
-        tried += std::string("\n  ") + dlerror();
     }
     std::fprintf(stderr,
                  "quorvel: the reader window cannot start, its module did not load:%s\n"
@@ -169,7 +188,7 @@ int main(int argc, char** argv) {
 #ifdef QUORVEL_WITH_GUI
     if (!line.refresh && line.importOpml.isEmpty() && line.exportOpml.isEmpty() && hasDisplay()) {
         setIdentity();
-        return runReaderModule(argc, argv, line.dataDir);
+        return runReaderModule(argc, argv, line);
     }
 #endif
     QCoreApplication app(argc, argv);

@@ -367,8 +367,11 @@ private:
         result.body = std::move(transfer.body);
         const char* contentType = nullptr;
         if (curl_easy_getinfo(transfer.easy, CURLINFO_CONTENT_TYPE, &contentType) == CURLE_OK &&
-            contentType != nullptr)
-            result.charset = charsetOfContentType(QByteArray(contentType));
+            contentType != nullptr) {
+            const QByteArray value(contentType);
+            result.charset = charsetOfContentType(value);
+            result.contentType = value.split(';').constFirst().trimmed().toLower();
+        }
         const char* finalUrl = nullptr;
         if (curl_easy_getinfo(transfer.easy, CURLINFO_EFFECTIVE_URL, &finalUrl) == CURLE_OK &&
             finalUrl != nullptr)

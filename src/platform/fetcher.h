@@ -33,6 +33,7 @@ struct FetchResult {
     QString error;       // why it failed, for people; empty when ok
     long httpStatus = 0; // 0 for refused addresses and transport failures
     QByteArray charset;  // the charset parameter of the answer's Content-Type; empty if none
+    QByteArray contentType; // the answer's media type, lower case, without parameters
     QString finalUrl;    // the address the document came from, after redirects
 };
 

@@ -1,6 +1,5 @@
 #include "feedpage.h"
 
-#include <QDesktopServices>
 #include <QWebEngineSettings>
 #include <QWebEngineUrlRequestInterceptor>
 
@@ -17,9 +16,8 @@ public:
 
 protected:
     bool acceptNavigationRequest(const QUrl& url, NavigationType, bool) override {
-        if (FeedPage::linkAction(url, QUrl()) == FeedPage::LinkAction::OpenOnDesktop &&
-            !FeedPage::openOnDesktop(url))
-            Q_EMIT m_owner->linkOpenFailed(url);
+        if (FeedPage::linkAction(url, QUrl()) == FeedPage::LinkAction::OpenOnDesktop)
+            m_owner->openClickedLink(url);
         deleteLater();
         return false;
     }
@@ -40,6 +38,14 @@ public:
 } // namespace
 
 FeedPage::FeedPage(QObject* parent) : QWebEnginePage(parent) {
+    setUp();
+}
+
+FeedPage::FeedPage(QWebEngineProfile* profile, QObject* parent) : QWebEnginePage(profile, parent) {
+    setUp();
+}
+
+void FeedPage::setUp() {
     setUrlRequestInterceptor(new RequestFilter(this));
     QWebEngineSettings* s = settings();
     s->setAttribute(QWebEngineSettings::JavascriptEnabled, false);
@@ -58,27 +64,10 @@ void FeedPage::showFile(const QString& path) {
     load(m_pageUrl);
 }
 
-FeedPage::LinkAction FeedPage::linkAction(const QUrl& target, const QUrl& pageUrl) {
-    if (!pageUrl.isEmpty() && target.adjusted(QUrl::RemoveFragment) == pageUrl)
-        return LinkAction::Show;
-    const QString scheme = target.scheme().toLower();
-    if (scheme == QLatin1String("http") || scheme == QLatin1String("https") ||
-        scheme == QLatin1String("mailto"))
-        return LinkAction::OpenOnDesktop;
-    return LinkAction::Refuse;
-}
-
 bool FeedPage::isRequestAllowed(QWebEngineUrlRequestInfo::ResourceType type, const QUrl& url) {
     if (type == QWebEngineUrlRequestInfo::ResourceTypeMainFrame)
         return true;
-    const QString scheme = url.scheme().toLower();
-    return type == QWebEngineUrlRequestInfo::ResourceTypeImage &&
-           (scheme == QLatin1String("http") || scheme == QLatin1String("https") ||
-            scheme == QLatin1String("data"));
-}
-
-bool FeedPage::openOnDesktop(const QUrl& url) {
-    return QDesktopServices::openUrl(url);
+    return type == QWebEngineUrlRequestInfo::ResourceTypeImage && isImageAddressAllowed(url);
 }
 
 bool FeedPage::acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) {
@@ -89,13 +78,20 @@ bool FeedPage::acceptNavigationRequest(const QUrl& url, NavigationType type, boo
     case LinkAction::OpenOnDesktop:
         // Only what the user clicked leaves the page; a redirect or a meta refresh inside
         // the page does not open browser windows on its own.
-        if (type == NavigationTypeLinkClicked && !openOnDesktop(url))
-            Q_EMIT linkOpenFailed(url);
+        if (type == NavigationTypeLinkClicked)
+            openClickedLink(url);
         return false;
     case LinkAction::Refuse:
         return false;
     }
     return false;
+}
+
+void FeedPage::openClickedLink(const QUrl& url) {
+    if (openOnDesktop(url))
+        Q_EMIT linkOpened(url);
+    else
+        Q_EMIT linkOpenFailed(url);
 }
 
 QWebEnginePage* FeedPage::createWindow(WebWindowType type) {

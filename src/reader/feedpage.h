@@ -4,6 +4,8 @@
 #include <QWebEnginePage>
 #include <QWebEngineUrlRequestInfo>
 
+#include "reader/linkpolicy.h"
+
 namespace quorvel {
 
 // The page behind the reader's view: it shows feeds.htm and nothing else. JavaScript is off;
@@ -13,35 +15,41 @@ namespace quorvel {
 class FeedPage : public QWebEnginePage {
     Q_OBJECT
 public:
-    // What a navigation to a URL leads to.
-    enum class LinkAction { Show, OpenOnDesktop, Refuse };
+    using LinkAction = quorvel::LinkAction;
 
     explicit FeedPage(QObject* parent = nullptr);
+    // A page of this profile (which must outlive it).
+    FeedPage(QWebEngineProfile* profile, QObject* parent);
 
     // Loads the page file; from now on it is the only document the view may show.
     void showFile(const QString& path);
     QUrl pageUrl() const { return m_pageUrl; }
 
-    // The rule behind every navigation: the page itself (any fragment) is shown; http,
-    // https and mailto URLs go to the desktop; everything else is refused.
-    static LinkAction linkAction(const QUrl& target, const QUrl& pageUrl);
+    static LinkAction linkAction(const QUrl& target, const QUrl& pageUrl) {
+        return quorvel::linkAction(target, pageUrl);
+    }
 
     // Whether the page may load a resource of this type from this URL: the page's own document
     // (its navigation is judged by linkAction) and images over http, https or data: URLs.
     static bool isRequestAllowed(QWebEngineUrlRequestInfo::ResourceType type, const QUrl& url);
 
-    // Hands a URL to the desktop's handler (QDesktopServices); false when none took it.
-    static bool openOnDesktop(const QUrl& url);
+    static bool openOnDesktop(const QUrl& url) { return quorvel::openOnDesktop(url); }
+    // Opens a link the user clicked on the desktop and says how that went (linkOpened or
+    // linkOpenFailed).
+    void openClickedLink(const QUrl& url);
 
 Q_SIGNALS:
     // The desktop could not open a link the user clicked.
     void linkOpenFailed(const QUrl& url);
+    // The desktop opened a link the user clicked.
+    void linkOpened(const QUrl& url);
 
 protected:
     bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override;
     QWebEnginePage* createWindow(WebWindowType type) override;
 
 private:
+    void setUp();
     QUrl m_pageUrl;
 };
 

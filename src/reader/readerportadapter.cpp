@@ -5,7 +5,7 @@
 
 #include <QThread>
 
-#include "reader/feedpage.h"
+#include "reader/pageview.h"
 #include "reader/readerwindow.h"
 #include "refresh/settings.h"
 
@@ -27,7 +27,7 @@ void ReaderPortAdapter::setTrayTip(const QString& tipField) {
 }
 
 void ReaderPortAdapter::showPage(const QString& path) {
-    post([w = &m_window, path] { w->feedPage()->showFile(path); });
+    post([w = &m_window, path] { w->pageView()->showFile(path); });
 }
 
 void ReaderPortAdapter::applyOpacity(int alpha) {

@@ -15,10 +15,9 @@
 #include <QSessionManager>
 #include <QSystemTrayIcon>
 #include <QUrl>
-#include <QWebEngineView>
 
 #include "reader/docking.h"
-#include "reader/feedpage.h"
+#include "reader/pageview.h"
 #include "reader/readerportadapter.h"
 #include "reader/refreshintervals.h"
 #include "reader/refreshrunner.h"
@@ -60,16 +59,14 @@ ReaderWindow::ReaderWindow(const FeedStore& store, Fetcher& fetcher, Prompter& p
         setWindowFlag(Qt::Tool);
     setContextMenuPolicy(Qt::NoContextMenu);
 
-    m_page = new FeedPage(this);
-    m_feeder = new QWebEngineView(this);
-    m_feeder->setObjectName(QStringLiteral("feeder"));
-    m_feeder->setPage(m_page);
-    m_feeder->setContextMenuPolicy(Qt::NoContextMenu);
-    setCentralWidget(m_feeder);
-    connect(m_page, &FeedPage::linkOpenFailed, this, [this](const QUrl& url) {
+    PageViewContext viewContext;
+    viewContext.dataFolder = store.folder();
+    m_view = createPageView(m_options.view, viewContext, this);
+    setCentralWidget(m_view->widget());
+    m_view->linkOpenFailed = [this](const QUrl& url) {
         tell(tr("Quorvel RSS Reader"),
              tr("No program on this desktop opens %1.").arg(url.toDisplayString()));
-    });
+    };
 
     buildMenu();
     m_tray = new QSystemTrayIcon(windowIcon(), this);
@@ -558,18 +555,14 @@ void ReaderWindow::printPage() {
     dialog.setWindowTitle(tr("Print the feeds"));
     if (dialog.exec() != QDialog::Accepted)
         return;
-    // Printing runs in the engine; "Print" stays off until it is done.
+    // "Print" stays off until the view has done; the browser engine prints later.
     m_print->setEnabled(false);
-    connect(
-        m_feeder, &QWebEngineView::printFinished, this,
-        [this](bool ok) {
-            m_print->setEnabled(true);
-            if (!ok)
-                tell(tr("Print"),
-                     tr("The page could not be printed on %1.").arg(m_printer->printerName()));
-        },
-        Qt::SingleShotConnection);
-    m_feeder->print(m_printer.get());
+    m_view->print(m_printer.get(), [this](bool ok) {
+        m_print->setEnabled(true);
+        if (!ok)
+            tell(tr("Print"),
+                 tr("The page could not be printed on %1.").arg(m_printer->printerName()));
+    });
 }
 
 void ReaderWindow::openOnDesktop(const QString& path) {

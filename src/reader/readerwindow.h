@@ -14,18 +14,18 @@
 
 #include "refresh/refreshcycle.h"
 #include "store/prompter.h"
+#include "store/viewsetting.h"
 
 class QAction;
 class QMenu;
 class QPrinter;
 class QScreen;
 class QSystemTrayIcon;
-class QWebEngineView;
 
 namespace quorvel {
 
-class FeedPage;
 class FeedStore;
+class PageView;
 class Fetcher;
 class ReaderPortAdapter;
 class RefreshRunner;
@@ -39,6 +39,8 @@ struct ReaderOptions {
     QString probeAddress;
     // Where "About" looks for readme.txt, first hit wins.
     QStringList readmePaths;
+    // The page view: the light one or the browser engine's.
+    PageViewKind view = defaultPageViewKind;
 };
 
 // The reader window: a narrow strip at the screen's side showing feeds.htm, living in the
@@ -74,8 +76,7 @@ public:
     // The menu "Menu" (rssManager): the tray icon's context menu.
     QMenu* menu() const { return m_menu; }
     QSystemTrayIcon* trayIcon() const { return m_tray; }
-    QWebEngineView* feeder() const { return m_feeder; }
-    FeedPage* feedPage() const { return m_page; }
+    PageView* pageView() const { return m_view; }
     const QTimer& refreshTimer() const { return m_refreshTimer; }
     // True while a refresh cycle runs or one is queued.
     bool isRefreshing() const;
@@ -163,8 +164,7 @@ private:
     Prompter& m_prompter;
     ReaderOptions m_options;
 
-    FeedPage* m_page = nullptr;
-    QWebEngineView* m_feeder = nullptr;
+    PageView* m_view = nullptr;
     QMenu* m_menu = nullptr;
     QAction* m_gotoManager = nullptr;
     QMenu* m_intervalMenu = nullptr;

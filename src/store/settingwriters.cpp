@@ -8,9 +8,7 @@
 
 namespace quorvel {
 
-namespace {
-
-bool writeRootAttribute(const FeedStore& store, const QString& name, const QString& value,
+bool storeRootSetting(const FeedStore& store, const QString& name, const QString& value,
                         const char* source) {
     QString error;
     const bool saved = store.modify(
@@ -26,15 +24,13 @@ bool writeRootAttribute(const FeedStore& store, const QString& name, const QStri
     return false;
 }
 
-} // namespace
-
 bool storeRefreshSetting(const FeedStore& store, qint64 intervalMs) {
-    return writeRootAttribute(store, QStringLiteral("refresh"), QString::number(intervalMs),
+    return storeRootSetting(store, QStringLiteral("refresh"), QString::number(intervalMs),
                               "storeRefreshSetting");
 }
 
 bool storeMagneticSetting(const FeedStore& store, bool ticked) {
-    return writeRootAttribute(store, QStringLiteral("magnetic"),
+    return storeRootSetting(store, QStringLiteral("magnetic"),
                               ticked ? QStringLiteral("true") : QStringLiteral("false"),
                               "storeMagneticSetting");
 }

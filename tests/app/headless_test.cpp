@@ -42,6 +42,11 @@ TEST(CommandLine, ParsesOptionsAndRejectsStrangers) {
     const CommandLine line = parseCommandLine({"--refresh", "--data-dir", "/tmp/x"});
     EXPECT_TRUE(line.refresh && line.error.isEmpty() && line.dataDir == "/tmp/x");
     EXPECT_FALSE(parseCommandLine({"--data-dir"}).error.isEmpty()) << "a missing value";
+    EXPECT_EQ(parseCommandLine({"--view=web"}).view, "web");
+    EXPECT_EQ(parseCommandLine({"--view", "light"}).view, "light");
+    EXPECT_TRUE(parseCommandLine({"--view=light"}).error.isEmpty());
+    EXPECT_FALSE(parseCommandLine({"--view=bright"}).error.isEmpty());
+    EXPECT_FALSE(parseCommandLine({"--view"}).error.isEmpty());
     const ProcessResult bad = runQuorvel({"--bogus"});
     EXPECT_NE(bad.status, 0);
     EXPECT_TRUE(bad.err.contains("unknown argument: --bogus"));

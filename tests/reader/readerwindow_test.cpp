@@ -7,10 +7,11 @@
 #include <QMenuBar>
 #include <QScreen>
 #include <QSystemTrayIcon>
+#include <QTextBrowser>
 #include <QTest>
 
 #include "reader/docking.h"
-#include "reader/feedpage.h"
+#include "reader/pageview.h"
 #include "readerfixtures.h"
 
 namespace quorvel {
@@ -61,7 +62,7 @@ TEST_F(ReaderWindowTest, StripAndTrayIconShowWhileTheFirstCycleLoadsAndTheTimerS
     EXPECT_TRUE(reader.refreshTimer().isActive());
     EXPECT_TRUE(reader.trayIcon()->isVisible());
     EXPECT_EQ(reader.trayIcon()->toolTip(), "Quorvel RSS Reader\r\nAlpha item 1");
-    EXPECT_EQ(reader.feedPage()->url(), QUrl::fromLocalFile(store.pagePath()));
+    EXPECT_EQ(reader.pageView()->pageUrl(), QUrl::fromLocalFile(store.pagePath()));
     EXPECT_NEAR(reader.windowOpacity(), 230 / 255.0, 0.01) << "the store's transparency";
 }
 
@@ -81,7 +82,9 @@ TEST_F(ReaderWindowTest, TheErrorOfferComesAfterTheNewPageAndTicksWhileItIsOpenQ
             stripAndIconShown = reader->isVisible() && reader->trayIcon()->isVisible();
             waitUntil(
                 [&] {
-                    reader->feedPage()->toPlainText([this](const QString& t) { pageText = t; });
+                    // The reader's default view is the light one, a text browser.
+                    if (auto* text = qobject_cast<QTextBrowser*>(reader->pageView()->widget()))
+                        pageText = text->toPlainText();
                     return pageText.contains("Alpha item 1");
                 },
                 5000);

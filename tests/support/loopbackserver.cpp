@@ -165,8 +165,11 @@ struct LoopbackServer::Impl {
         // Clients read the status code only; any reason phrase will do.
         QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + " Status\r\n";
         head += "Content-Type: " + response.contentType + "\r\n";
-        head += response.endless ? QByteArray("Transfer-Encoding: chunked\r\n")
-                                 : "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
+        const bool repeated = response.repeatedTo > 0 && !body.isEmpty();
+        head += response.endless
+            ? QByteArray("Transfer-Encoding: chunked\r\n")
+            : "Content-Length: " +
+                  QByteArray::number(repeated ? response.repeatedTo : body.size()) + "\r\n";
         if (response.gzip)
             head += "Content-Encoding: gzip\r\n";
         for (const auto& [name, value] : response.headers)
@@ -179,6 +182,13 @@ struct LoopbackServer::Impl {
             for (bool ok = sendAll(fd, head.constData(), head.size()); ok;)
                 ok = waitFor(fd, POLLRDHUP, 0) == 0 && sendAll(fd, chunk.constData(), chunk.size());
             return false;
+        }
+        if (repeated) {
+            bool ok = sendAll(fd, head.constData(), head.size());
+            for (qint64 sent = 0; ok && sent < response.repeatedTo; sent += body.size())
+                ok = sendAll(fd, body.constData(),
+                             qsizetype(std::min<qint64>(body.size(), response.repeatedTo - sent)));
+            return ok;
         }
         if (response.dripBytesPerSecond <= 0) {
             const QByteArray whole = head + body;

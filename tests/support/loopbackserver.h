@@ -19,6 +19,8 @@ struct Response {
     bool gzip = false;          // send the body gzip-compressed with Content-Encoding: gzip
     int dripBytesPerSecond = 0; // > 0: send the body this slowly (for time-out tests)
     bool endless = false;       // send the body over and over, chunked, until the client leaves
+    qint64 repeatedTo = 0;      // > 0: send the body over and over up to this many bytes in all,
+                                // announced in Content-Length (a large answer without its memory)
 };
 
 // What a client sent: the request line's parts and the headers in arrival order.
