@@ -76,7 +76,7 @@ bool looksLikeHtml(const QByteArray& body) {
 bool isWebPage(const XmlDocument& document, const QByteArray& body) {
     if (!document.isNull())
         return document.documentElement().name().compare(QLatin1String("html"),
-                                                          Qt::CaseInsensitive) == 0;
+                                                         Qt::CaseInsensitive) == 0;
     return looksLikeHtml(body);
 }
 

@@ -237,9 +237,9 @@ TEST_F(RefreshCycleTest, EachEnabledFeedsOutcomeIsReportedOnceInStoreOrderBefore
     server.setRoute("/bad", served("<rss><channel>"));
     server.setRoute("/other", served("<opml version='1.0'><body/></opml>"));
     const QString refused = offlineProbe() + "feed";
-    writeStore(feedEntry("/a") + feedEntry("/missing") + feedEntry("/a", "true") +
-               "<feed url='" + refused + "' num='10' headers='false' disabled='false'/>" +
-               feedEntry("/page") + feedEntry("/bad") + feedEntry("/other") +
+    writeStore(feedEntry("/a") + feedEntry("/missing") + feedEntry("/a", "true") + "<feed url='" +
+               refused + "' num='10' headers='false' disabled='false'/>" + feedEntry("/page") +
+               feedEntry("/bad") + feedEntry("/other") +
                "<feed url=' ' num='10' headers='false' disabled='false'/>");
 
     RefreshCycle cycle(store, fetcher, port, onlineProbe());
@@ -249,17 +249,17 @@ TEST_F(RefreshCycleTest, EachEnabledFeedsOutcomeIsReportedOnceInStoreOrderBefore
     QStringList seen;
     for (const FeedOutcome& outcome : port.outcomeRuns[0])
         seen << outcome.url + " " + feedCheckSummary(outcome.check);
-    EXPECT_EQ(seen, (QStringList{server.url("/a") + " Alpha: loaded with 3 items",
-                                 server.url("/missing") + " Failed: HTTP 404",
-                                 refused + " Failed: refused",
-                                 server.url("/page") + " Failed: a web page, not a feed",
-                                 server.url("/bad") + " Failed: not well-formed",
-                                 server.url("/other") + " Failed: not a feed",
-                                 " Failed: no address"}))
+    EXPECT_EQ(seen, (QStringList{
+                        server.url("/a") + " Alpha: loaded with 3 items",
+                        server.url("/missing") + " Failed: HTTP 404", refused + " Failed: refused",
+                        server.url("/page") + " Failed: a web page, not a feed",
+                        server.url("/bad") + " Failed: not well-formed",
+                        server.url("/other") + " Failed: not a feed", " Failed: no address"}))
         << "the disabled entry has none";
     EXPECT_TRUE(port.outcomeRuns[0][0].check.ok);
     EXPECT_FALSE(port.outcomeRuns[0][1].check.ok);
-    EXPECT_LT(port.calls.indexOf("outcomes: 7"), port.calls.indexOf(QRegularExpression("prompt: .*")))
+    EXPECT_LT(port.calls.indexOf("outcomes: 7"),
+              port.calls.indexOf(QRegularExpression("prompt: .*")))
         << "the manager knows the failures before the error-log offer";
 
     // A run that fetches nothing reports nothing: the last outcomes stay valid.
