@@ -92,6 +92,11 @@ int runReaderApplication(int argc, char** argv, const QString& dataDirOption) {
                 reader.activateWindow();
             }
         });
+        // Each row shows what the last refresh found for its feed, and follows the refreshes
+        // that end while the window is open.
+        manager->showFeedOutcomes(reader.feedOutcomes());
+        QObject::connect(&reader, &ReaderWindow::feedOutcomesChanged, manager,
+                         [&] { manager->showFeedOutcomes(reader.feedOutcomes()); });
         manager->openWindow();
     });
     QObject::connect(&reader, &ReaderWindow::exitRequested, &reader, [&manager] {

@@ -49,7 +49,12 @@ void FeedListController::appendRows(const QStringList& rows) {
 }
 
 void FeedListController::showFeedCheck(const QString& url, const FeedCheck& check) {
-    m_checks.insert(url, check);
+    showFeedOutcomes({FeedOutcome{url, check}});
+}
+
+void FeedListController::showFeedOutcomes(const FeedOutcomes& outcomes) {
+    for (const FeedOutcome& outcome : outcomes)
+        m_checks.insert(outcome.url, outcome.check);
     decorateRows();
 }
 
@@ -101,8 +106,7 @@ void FeedListController::decorate(QListWidgetItem* item) const {
     const std::optional<FeedEntry> entry = parseFeedListRow(item->text());
     const auto check = entry ? m_checks.constFind(entry->url) : m_checks.constEnd();
     if (check == m_checks.constEnd()) {
-        item->setToolTip(entry ? entry->url + QStringLiteral("\nNot checked in this window yet")
-                               : QString());
+        item->setToolTip(entry ? entry->url + QStringLiteral("\nNot loaded yet") : QString());
         item->setIcon(QIcon());
         return;
     }

@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include "manager/feedcheckjob.h"
+#include "refresh/feedoutcome.h"
 #include "store/feedlistoperations.h"
 
 class QCheckBox;
@@ -52,6 +53,8 @@ public:
 
     // Shows what a load of url found on every row of that address.
     void showFeedCheck(const QString& url, const FeedCheck& check);
+    // Shows what a refresh found for each of its feeds on their rows.
+    void showFeedOutcomes(const FeedOutcomes& outcomes);
     // Checks url off the window thread, then shows the result.
     void checkAddress(const QString& url);
 

@@ -178,6 +178,10 @@ void FeedsTab::showFeedCheck(const QString& url, const FeedCheck& check) {
     m_controller->showFeedCheck(url, check);
 }
 
+void FeedsTab::showFeedOutcomes(const FeedOutcomes& outcomes) {
+    m_controller->showFeedOutcomes(outcomes);
+}
+
 void FeedsTab::setStoreWaitMs(int milliseconds) {
     m_storeWaitMs = milliseconds;
     m_controller->setStoreWaitMs(milliseconds);

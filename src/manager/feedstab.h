@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include "manager/feedcheckjob.h"
+#include "refresh/feedoutcome.h"
 #include "store/prompter.h"
 
 class QLineEdit;
@@ -46,6 +47,7 @@ public:
     void showFeeds(const QStringList& rows);
     // Shows what a load of url found on its rows.
     void showFeedCheck(const QString& url, const FeedCheck& check);
+    void showFeedOutcomes(const FeedOutcomes& outcomes);
 
     // Imports the OPML file at path into the store and the list and says what it did.
     void importOpml(const QString& path);

@@ -92,6 +92,10 @@ void ManagerWindow::showFeedCheck(const QString& url, const FeedCheck& check) {
     m_feedsTab->showFeedCheck(url, check);
 }
 
+void ManagerWindow::showFeedOutcomes(const FeedOutcomes& outcomes) {
+    m_feedsTab->showFeedOutcomes(outcomes);
+}
+
 void ManagerWindow::openWindow() {
     if (!isVisible()) {
         // The drawn size, or what the pages ask for, but never more than the work area

@@ -37,6 +37,8 @@ public:
     // Shows what a load of url found (its title and item count, or why it failed) in the
     // tooltip of its rows; failing rows are marked.
     void showFeedCheck(const QString& url, const FeedCheck& check);
+    // The same for every feed a refresh cycle fetched; rows of other addresses keep theirs.
+    void showFeedOutcomes(const FeedOutcomes& outcomes);
 
     // Fills the window from the store, shows it within the screen's work area and brings it
     // forward.

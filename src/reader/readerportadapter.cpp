@@ -51,6 +51,10 @@ void ReaderPortAdapter::settingsLoaded(const Settings& settings) {
     post([w = &m_window, minimised = settings.startMinimised] { w->appear(minimised); });
 }
 
+void ReaderPortAdapter::feedOutcomes(const FeedOutcomes& outcomes) {
+    post([w = &m_window, outcomes] { w->keepFeedOutcomes(outcomes); });
+}
+
 MessageAnswer ReaderPortAdapter::prompt(const Message& message) {
     if (QThread::currentThread() == m_window.thread())
         return m_prompter.prompt(message);

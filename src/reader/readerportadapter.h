@@ -25,6 +25,7 @@ public:
     void setMagneticTicked(bool ticked) override;
     void markIntervalForSetting(const QString& refreshText) override;
     void settingsLoaded(const Settings& settings) override;
+    void feedOutcomes(const FeedOutcomes& outcomes) override;
     // From the worker: waits until the user has answered; Cancel once close() has run. From
     // the UI thread: asks directly.
     MessageAnswer prompt(const Message& message) override;

@@ -179,6 +179,11 @@ void ReaderWindow::showTrayTip(const QString& tip) {
     m_tray->setToolTip(tip);
 }
 
+void ReaderWindow::keepFeedOutcomes(const FeedOutcomes& outcomes) {
+    m_feedOutcomes = outcomes;
+    Q_EMIT feedOutcomesChanged();
+}
+
 void ReaderWindow::tickStickToEdges(bool ticked) {
     m_magnetic->setChecked(ticked);
 }

@@ -12,6 +12,7 @@
 #include <QStringList>
 #include <QTimer>
 
+#include "refresh/feedoutcome.h"
 #include "refresh/refreshcycle.h"
 #include "store/prompter.h"
 #include "store/viewsetting.h"
@@ -67,6 +68,8 @@ public:
     // notification area). Does nothing after Exit.
     void appear(bool startMinimised);
     void showTrayTip(const QString& tip);
+    // Keeps what the last cycle that fetched the feeds found for each, for the manager.
+    void keepFeedOutcomes(const FeedOutcomes& outcomes);
     void tickStickToEdges(bool ticked);
     // Leaves exactly the interval item marked whose interval equals the setting, or none.
     void markInterval(const QString& refreshText);
@@ -84,6 +87,8 @@ public:
     int finishedCycles() const;
     // The tip as the tray shows it.
     QString trayTip() const { return m_trayTip; }
+    // What the last cycle that fetched the feeds found for each enabled feed; empty before.
+    const FeedOutcomes& feedOutcomes() const { return m_feedOutcomes; }
 
     // Enables "RSS Manager"; it emits managerRequested() when chosen.
     void setManagerAvailable(bool available);
@@ -134,6 +139,8 @@ Q_SIGNALS:
     void exited();
     // The first cycle has ended and the window, timer and tray icon are set up.
     void startUpFinished();
+    // A cycle has fetched the feeds; feedOutcomes() holds what it found.
+    void feedOutcomesChanged();
     // A refresh cycle has ended.
     void cycleFinished(quorvel::CycleEnd end);
 
@@ -178,6 +185,7 @@ private:
     QAction* m_exit = nullptr;
     QSystemTrayIcon* m_tray = nullptr;
     QString m_trayTip;
+    FeedOutcomes m_feedOutcomes;
     QTimer m_refreshTimer;
     std::unique_ptr<QPrinter> m_printer;
 

@@ -72,6 +72,14 @@ bool looksLikeHtml(const QByteArray& body) {
     return head.contains("<html") || head.contains("<!doctype html") || head.contains("<head");
 }
 
+// An HTML page: its root is html, or it does not parse as XML but reads like HTML.
+bool isWebPage(const XmlDocument& document, const QByteArray& body) {
+    if (!document.isNull())
+        return document.documentElement().name().compare(QLatin1String("html"),
+                                                         Qt::CaseInsensitive) == 0;
+    return looksLikeHtml(body);
+}
+
 FeedCheck checkJsonFeed(const QByteArray& body) {
     FeedCheck check;
     const QJsonObject feed = QJsonDocument::fromJson(body).object();
@@ -88,15 +96,23 @@ FeedCheck checkJsonFeed(const QByteArray& body) {
 } // namespace
 
 FeedCheck checkFetchedFeed(const FetchResult& fetched, const QString& url) {
+    if (fetched.ok && fetched.body.trimmed().startsWith('{'))
+        return checkJsonFeed(fetched.body);
+    const XmlDocument document =
+        fetched.ok ? XmlDocument::parse(fetched.body, nullptr, fetched.charset) : XmlDocument();
+    FeedCheck check = checkParsedFeed(fetched, document);
+    if (fetched.ok && isWebPage(document, fetched.body))
+        check.feeds =
+            announcedFeeds(fetched.body, fetched.finalUrl.isEmpty() ? url : fetched.finalUrl);
+    return check;
+}
+
+FeedCheck checkParsedFeed(const FetchResult& fetched, const XmlDocument& document) {
     FeedCheck check;
     if (!fetched.ok) {
         check.reason = transportReason(fetched);
         return check;
     }
-    const QString pageUrl = fetched.finalUrl.isEmpty() ? url : fetched.finalUrl;
-    if (fetched.body.trimmed().startsWith('{'))
-        return checkJsonFeed(fetched.body);
-    const XmlDocument document = XmlDocument::parse(fetched.body, nullptr, fetched.charset);
     const QString root = document.isNull() ? QString() : document.documentElement().name();
     if (root == QLatin1String("rss") || root.endsWith(QLatin1String("RDF"))) {
         check.ok = true;
@@ -116,14 +132,11 @@ FeedCheck checkFetchedFeed(const FetchResult& fetched, const QString& url) {
         check.items = static_cast<int>(top.childElements(QStringLiteral("entry")).size());
         return check;
     }
-    if (root.compare(QLatin1String("html"), Qt::CaseInsensitive) == 0 ||
-        (document.isNull() && looksLikeHtml(fetched.body))) {
+    if (isWebPage(document, fetched.body))
         check.reason = QStringLiteral("a web page, not a feed");
-        check.feeds = announcedFeeds(fetched.body, pageUrl);
-        return check;
-    }
-    check.reason =
-        document.isNull() ? QStringLiteral("not well-formed") : QStringLiteral("not a feed");
+    else
+        check.reason =
+            document.isNull() ? QStringLiteral("not well-formed") : QStringLiteral("not a feed");
     return check;
 }
 

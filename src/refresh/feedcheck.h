@@ -7,6 +7,8 @@
 
 namespace quorvel {
 
+class XmlDocument;
+
 // What one look at a feed's address found.
 struct FeedCheck {
     bool ok = false;   // a feed was loaded
@@ -22,6 +24,11 @@ struct FeedCheck {
 // (<link rel="alternate"> with an RSS, Atom or JSON Feed type; web addresses only, resolved
 // against the page's address) are listed.
 FeedCheck checkFetchedFeed(const FetchResult& fetched, const QString& url);
+
+// Judges a fetch and the document parsed from its body (null when the body is no XML) as
+// the refresh cycle has them: the same verdicts, without parsing again and without the
+// feeds a web page announces.
+FeedCheck checkParsedFeed(const FetchResult& fetched, const XmlDocument& document);
 
 // One line for people: "Title: loaded with 3 items" or "Failed: HTTP 404".
 QString feedCheckSummary(const FeedCheck& check);

@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include "refresh/feedoutcome.h"
 #include "store/prompter.h"
 
 namespace quorvel {
@@ -31,6 +32,9 @@ public:
     // The settings of this run have been read (before any feed is fetched): a reader that is
     // starting can show itself now instead of after the whole first run.
     virtual void settingsLoaded(const Settings& settings) { (void)settings; }
+    // What the run found for each enabled feed, in store order; once per run that fetched
+    // the feeds, before the error-log offer.
+    virtual void feedOutcomes(const FeedOutcomes& outcomes) { (void)outcomes; }
 };
 
 // What the tray shows of a tip field: the text up to its first NUL, cut to 64 characters,

@@ -161,6 +161,7 @@ CycleEnd RefreshCycle::refreshFeeds() {
 
     QString pageText;
     QSet<QString> failedFeeds;
+    FeedOutcomes outcomes;
     const QString count = QString::number(entries.size());
     for (std::size_t i = 0; i < entries.size(); ++i) {
         if (m_cancelled)
@@ -176,6 +177,9 @@ CycleEnd RefreshCycle::refreshFeeds() {
                 if (result.ok)
                     feed = XmlDocument::parse(result.body, nullptr, result.charset);
                 feedAddress = QUrl(result.finalUrl.isEmpty() ? slot.url : result.finalUrl);
+                outcomes.push_back(feedOutcome(slot.url, result, feed));
+            } else {
+                outcomes.push_back(missingAddressOutcome(slot.url));
             }
             if (feed.isNull()) {
                 failedFeeds.insert(slot.url);
@@ -192,6 +196,7 @@ CycleEnd RefreshCycle::refreshFeeds() {
                           count + QChar(0));
     }
     batch.reset();
+    m_port.feedOutcomes(outcomes);
 
     m_port.setTitle(kTitle + QLatin1Char(' ') + shortDateText() + QStringLiteral(" v.") +
                     dottedVersion(m_settings.versionText));

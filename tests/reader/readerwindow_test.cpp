@@ -77,8 +77,11 @@ TEST_F(ReaderWindowTest, TheErrorOfferComesAfterTheNewPageAndTicksWhileItIsOpenQ
         int asked = 0;
         bool stripAndIconShown = false;
         QString pageText;
+        QStringList outcomes;
         MessageAnswer prompt(const Message&) override {
             ++asked;
+            for (const FeedOutcome& outcome : reader->feedOutcomes())
+                outcomes << feedCheckSummary(outcome.check);
             stripAndIconShown = reader->isVisible() && reader->trayIcon()->isVisible();
             waitUntil(
                 [&] {
@@ -101,6 +104,9 @@ TEST_F(ReaderWindowTest, TheErrorOfferComesAfterTheNewPageAndTicksWhileItIsOpenQ
     QTest::qWait(300);
     EXPECT_EQ(looking.asked, 1) << "the queued run failed the same way: no second question";
     EXPECT_TRUE(looking.stripAndIconShown);
+    EXPECT_EQ(looking.outcomes, QStringList({"Alpha: loaded with 3 items", "Failed: HTTP 404"}))
+        << "the reader holds what the run found before it asks";
+    EXPECT_EQ(reader.feedOutcomes().size(), 2u);
     EXPECT_TRUE(looking.pageText.contains("Alpha item 1")) << "the old page behind the question";
     EXPECT_EQ(reader.finishedCycles(), 2) << "twenty ticks, one queued run";
     EXPECT_EQ(server.requestCount("/a"), 2);

@@ -230,6 +230,44 @@ TEST_F(RefreshCycleTest, TheErrorLogIsOfferedAgainOnlyWhenTheFailedFeedsChange) 
     EXPECT_EQ(run(), 1u) << "a feed failing again after a clean run is news";
 }
 
+TEST_F(RefreshCycleTest, EachEnabledFeedsOutcomeIsReportedOnceInStoreOrderBeforeTheOffer) {
+    server.setRoute("/a", served(rssFeed("Alpha", 3)));
+    server.setRoute("/missing", Response{.status = 404});
+    server.setRoute("/page", served("<html><head><title>Home</title></head><body/></html>"));
+    server.setRoute("/bad", served("<rss><channel>"));
+    server.setRoute("/other", served("<opml version='1.0'><body/></opml>"));
+    const QString refused = offlineProbe() + "feed";
+    writeStore(feedEntry("/a") + feedEntry("/missing") + feedEntry("/a", "true") + "<feed url='" +
+               refused + "' num='10' headers='false' disabled='false'/>" + feedEntry("/page") +
+               feedEntry("/bad") + feedEntry("/other") +
+               "<feed url=' ' num='10' headers='false' disabled='false'/>");
+
+    RefreshCycle cycle(store, fetcher, port, onlineProbe());
+    EXPECT_EQ(cycle.refreshFeeds(), CycleEnd::PageWritten);
+
+    ASSERT_EQ(port.outcomeRuns.size(), 1u);
+    QStringList seen;
+    for (const FeedOutcome& outcome : port.outcomeRuns[0])
+        seen << outcome.url + " " + feedCheckSummary(outcome.check);
+    EXPECT_EQ(seen, (QStringList{
+                        server.url("/a") + " Alpha: loaded with 3 items",
+                        server.url("/missing") + " Failed: HTTP 404", refused + " Failed: refused",
+                        server.url("/page") + " Failed: a web page, not a feed",
+                        server.url("/bad") + " Failed: not well-formed",
+                        server.url("/other") + " Failed: not a feed", " Failed: no address"}))
+        << "the disabled entry has none";
+    EXPECT_TRUE(port.outcomeRuns[0][0].check.ok);
+    EXPECT_FALSE(port.outcomeRuns[0][1].check.ok);
+    EXPECT_LT(port.calls.indexOf("outcomes: 7"),
+              port.calls.indexOf(QRegularExpression("prompt: .*")))
+        << "the manager knows the failures before the error-log offer";
+
+    // A run that fetches nothing reports nothing: the last outcomes stay valid.
+    RefreshCycle offline(store, fetcher, port, offlineProbe());
+    EXPECT_EQ(offline.refreshFeeds(), CycleEnd::Offline);
+    EXPECT_EQ(port.outcomeRuns.size(), 1u);
+}
+
 TEST_F(RefreshCycleTest, OfflineOrAnEmptyProbeAnswerFetchesAndWritesNothing) {
     server.setRoute("/a", served(rssFeed("Alpha", 1)));
     writeStore(feedEntry("/a"));

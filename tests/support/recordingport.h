@@ -13,12 +13,14 @@ namespace quorvel::test {
 
 // A ReaderPort that records every call as a line ("title: ...", "tip: ...", "page: ...",
 // "prompt: <title>|<text>", "opacity: N", "open: ...", "magnetic: 0/1", "interval: ...")
-// and answers prompts from a queue (Ok when the queue is empty).
+// and answers prompts from a queue (Ok when the queue is empty). The feed outcomes of each
+// run are kept in outcomeRuns and recorded as "outcomes: <count>".
 class RecordingPort : public ReaderPort {
 public:
     QStringList calls;
     std::deque<MessageAnswer> answers;
     std::vector<Message> prompts;
+    std::vector<FeedOutcomes> outcomeRuns;
 
     void setTitle(const QString& title) override { calls << "title: " + title; }
     void setTrayTip(const QString& tipField) override { calls << "tip: " + trayTipText(tipField); }
@@ -29,6 +31,10 @@ public:
         calls << "magnetic: " + QString::number(ticked);
     }
     void markIntervalForSetting(const QString& text) override { calls << "interval: " + text; }
+    void feedOutcomes(const FeedOutcomes& outcomes) override {
+        outcomeRuns.push_back(outcomes);
+        calls << "outcomes: " + QString::number(outcomes.size());
+    }
     MessageAnswer prompt(const Message& message) override {
         prompts.push_back(message);
         calls << "prompt: " + message.title + "|" + message.text;
