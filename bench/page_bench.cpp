@@ -5,6 +5,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "feed/feedparser.h"
 #include "platform/xmldocument.h"
 #include "refresh/pagemarkup.h"
 #include "refresh/settings.h"
@@ -29,22 +30,24 @@ QByteArray feedXml(int feed, int items) {
     return xml + "</channel></rss>";
 }
 
-std::vector<XmlDocument> parsedFeeds(int feeds, int items) {
-    std::vector<XmlDocument> docs;
+std::vector<Feed> parsedFeeds(int feeds, int items) {
+    std::vector<Feed> parsed;
+    FeedParseOptions options;
+    options.articleLimit = items;
     for (int f = 0; f < feeds; ++f)
-        docs.push_back(XmlDocument::parse(feedXml(f, items)));
-    return docs;
+        parsed.push_back(parseFeed(feedXml(f, items), options).feed);
+    return parsed;
 }
 
 void BM_BuildPage(benchmark::State& state) {
-    const std::vector<XmlDocument> docs = parsedFeeds(200, 50);
+    const std::vector<Feed> docs = parsedFeeds(200, 50);
     Settings settings;
     settings.heading = settings.link = QStringLiteral("font-family:arial;font-size:11;");
     for (auto _ : state) {
         QString pageText;
         QString first;
         for (std::size_t i = 0; i < docs.size(); ++i)
-            appendFeedMarkup(docs[i], 50, i % 3 == 2, i == 0, &pageText, &first,
+            appendFeedMarkup(docs[i], i % 3 == 2, i == 0, &pageText, &first,
                              QUrl(QStringLiteral("http://example.org/feeds/%1.xml").arg(i)));
         const QString page = pageSkeleton(buildStyleBlock(settings), pageText);
         benchmark::DoNotOptimize(page.size());

@@ -8,6 +8,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include "feed/feedparser.h"
 #include "loopbackserver.h"
 #include "platform/curlfetcher.h"
 #include "platform/xmldocument.h"
@@ -174,9 +175,8 @@ TEST_F(RefreshCycleTest, FullRunRendersFeedsLogsFailuresAndReportsProgressInSlot
     EXPECT_EQ(cycle.firstItemTitle(), "Alpha item 1");
 
     QString expected, ignored;
-    appendFeedMarkup(XmlDocument::parse(rssFeed("Alpha", 3)), 10, false, true, &expected, &ignored);
-    appendFeedMarkup(XmlDocument::parse(rssFeed("Gamma", 1)), 10, false, false, &expected,
-                     &ignored);
+    appendFeedMarkup(parseFeed(rssFeed("Alpha", 3), {}).feed, false, true, &expected, &ignored);
+    appendFeedMarkup(parseFeed(rssFeed("Gamma", 1), {}).feed, false, false, &expected, &ignored);
     EXPECT_EQ(page(), pageSkeleton(buildStyleBlock(cycle.settings()), expected));
     EXPECT_EQ(server.requestCount("/c"), 1) << "the disabled entry is not fetched";
 
