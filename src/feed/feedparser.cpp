@@ -1,5 +1,7 @@
 #include "feedparser.h"
 
+#include <cctype>
+
 #include "feed/jsonfeedreader.h"
 #include "feed/xmlfeedreader.h"
 #include "platform/xmldocument.h"
@@ -30,6 +32,28 @@ char firstSignificant(const QByteArray& body) {
     while (at < body.size() && isSpace(body[at]))
         ++at;
     return at < body.size() ? body[at] : '\0';
+}
+
+// The document with every '&' that starts no reference written as "&amp;": the commonest
+// damage of hand-made feeds, which recovery mode alone would cut the text at.
+QByteArray withStrayAmpersandsEscaped(const QByteArray& bytes) {
+    QByteArray out;
+    out.reserve(bytes.size() + 64);
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        out.append(bytes[i]);
+        if (bytes[i] != '&')
+            continue;
+        qsizetype j = i + 1;
+        if (j < bytes.size() && bytes[j] == '#')
+            ++j;
+        while (j < bytes.size() && j - i < 40 &&
+               (std::isalnum(static_cast<unsigned char>(bytes[j])) || bytes[j] == '_' ||
+                bytes[j] == '-' || bytes[j] == '.'))
+            ++j;
+        if (j == i + 1 || j >= bytes.size() || bytes[j] != ';')
+            out.append("amp;");
+    }
+    return out;
 }
 
 bool isCancelled(const FeedParseOptions& options) {
@@ -73,7 +97,7 @@ FeedParseResult parseFeed(const QByteArray& body, const FeedParseOptions& option
     XmlFeedReader recovered(options.articleLimit, options.address, options.cancel);
     xml.sink = &recovered;
     xml.recover = true;
-    const XmlDocument document = XmlDocument::parse(bytes, xml);
+    const XmlDocument document = XmlDocument::parse(withStrayAmpersandsEscaped(bytes), xml);
     if (isCancelled(options)) {
         result.status = FeedParseStatus::Cancelled;
         return result;

@@ -1204,7 +1204,7 @@ XmlDocument XmlDocument::parse(const QByteArray& bytes, const XmlParseOptions& o
     xmlDocPtr doc = ctxt->myDoc;
     ctxt->myDoc = nullptr;
     const bool stopped = options.sink != nullptr && options.sink->stopped();
-    const bool ok = (ctxt->wellFormed || (options.recover && !stopped)) && doc != nullptr &&
+    const bool ok = (ctxt->wellFormed || options.recover) && !stopped && doc != nullptr &&
                     xmlDocGetRootElement(doc) != nullptr;
     xmlFreeParserCtxt(ctxt);
 
