@@ -35,7 +35,7 @@ QString rssTitle(const XmlNode& parent, const QString& fallback) {
     XmlNode title = parent.firstChildElement(QStringLiteral("title"));
     if (title.isNull()) {
         for (const XmlNode& child : parent.childElements()) {
-            if (child.name() == QLatin1String("title")) {
+            if (child.hasLocalName("title")) {
                 title = child;
                 break;
             }
@@ -81,7 +81,7 @@ bool isXhtmlType(const QString& type) {
 // The XHTML inside an Atom text: the children of its wrapping div (or its own children).
 QString xhtmlOf(const XmlNode& element) {
     const std::vector<XmlNode> children = element.childElements();
-    if (children.size() == 1 && children.front().name() == QLatin1String("div"))
+    if (children.size() == 1 && children.front().hasLocalName("div"))
         return children.front().innerXml().trimmed();
     return element.innerXml().trimmed();
 }
@@ -164,7 +164,7 @@ int XmlFeedReader::fieldOf(const Open& record, XmlNode element) const {
     case Role::Channel:
         if (element.hasName(u"title"))
             return kTitle;
-        if (element.name() == QLatin1String("title"))
+        if (element.hasLocalName("title"))
             return kOtherTitle;
         if (element.hasName(u"lastBuildDate"))
             return kDate;
@@ -178,7 +178,7 @@ int XmlFeedReader::fieldOf(const Open& record, XmlNode element) const {
     case Role::Item:
         if (element.hasName(u"title"))
             return kTitle;
-        if (element.name() == QLatin1String("title"))
+        if (element.hasLocalName("title"))
             return kOtherTitle;
         if (element.hasName(u"link"))
             return kLink;
@@ -224,7 +224,7 @@ void XmlFeedReader::startAtom(XmlNode element, Open* open, const Open* parent) {
     open->base = parent ? parent->base : m_address;
     if (const auto base = element.getAttribute(QStringLiteral("xml:base")))
         open->base = open->base.resolved(QUrl(base->trimmed()));
-    if (open->role == Role::Field && element.name() == QLatin1String("link")) {
+    if (open->role == Role::Field && element.hasLocalName("link")) {
         // Resolved here, where the xml:base of every ancestor is known.
         const std::optional<QString> href = element.getAttribute(QStringLiteral("href"));
         if (href && !open->base.isEmpty())

@@ -964,12 +964,16 @@ QString XmlNode::name() const {
     return QString::fromUtf8(reinterpret_cast<const char*>(m_node->name));
 }
 
+bool XmlNode::hasLocalName(const char* localName) const {
+    return isElement() && std::strcmp(reinterpret_cast<const char*>(m_node->name), localName) == 0;
+}
+
 bool XmlNode::hasName(QStringView name) const {
     return isElement() && elementNameMatches(m_node, name);
 }
 
 bool XmlNode::isElementNamed(const char* namespaceUri, const char* localName) const {
-    if (!isElement() || std::strcmp(reinterpret_cast<const char*>(m_node->name), localName) != 0)
+    if (!hasLocalName(localName))
         return false;
     const char* uri = m_node->ns && m_node->ns->href
                           ? reinterpret_cast<const char*>(m_node->ns->href)

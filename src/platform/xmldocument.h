@@ -28,6 +28,8 @@ public:
 
     // Local name of an element (no prefix); empty for other node kinds.
     QString name() const;
+    // Whether this is an element of the given local name, whatever its prefix.
+    bool hasLocalName(const char* localName) const;
     // Whether this is an element that firstChildElement(name) would match.
     bool hasName(QStringView name) const;
     // Whether this is an element of the given local name in the given namespace (an empty
