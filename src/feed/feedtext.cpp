@@ -9,6 +9,15 @@ QString escapeHtmlText(const QString& text) {
     return text.toHtmlEscaped();
 }
 
+QString escapeHtmlTextKeepingReferences(const QString& text) {
+    static const QRegularExpression escapedReference(
+        QStringLiteral("&amp;(#[0-9]{1,7};|#[xX][0-9a-fA-F]{1,6};|[A-Za-z][A-Za-z0-9]{1,31};)"));
+    QString escaped = escapeHtmlText(text);
+    if (escaped.contains(QLatin1String("&amp;")))
+        escaped.replace(escapedReference, QStringLiteral("&\\1"));
+    return escaped;
+}
+
 QString displayDate(const QString& rfc3339) {
     static const QRegularExpression form(QStringLiteral(
         R"(^\s*(\d{4})-(\d{2})-(\d{2})(?:[Tt ](\d{2}):(\d{2})(?::(\d{2})(?:[.,]\d+)?)?)?)"

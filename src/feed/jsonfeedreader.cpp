@@ -39,7 +39,7 @@ std::optional<Feed> readJsonFeed(const QByteArray& text, int articleLimit) {
     feed.format = FeedFormat::JsonFeed;
     const QString title = firstString(root, {"title"});
     feed.plainTitle = title.isEmpty() ? QStringLiteral("No Title") : title;
-    feed.title = title.isEmpty() ? feed.plainTitle : escapeHtmlText(title);
+    feed.title = title.isEmpty() ? feed.plainTitle : escapeHtmlTextKeepingReferences(title);
     feed.imageUrl = firstString(root, {"icon", "favicon"});
     const QString home = firstString(root, {"home_page_url"});
     if (!home.isEmpty())
@@ -52,7 +52,7 @@ std::optional<Feed> readJsonFeed(const QByteArray& text, int articleLimit) {
             break;
         const QJsonObject object = value.toObject();
         FeedItem item;
-        item.title = escapeHtmlText(firstString(object, {"title"}));
+        item.title = escapeHtmlTextKeepingReferences(firstString(object, {"title"}));
         const QString link = firstString(object, {"url", "external_url"});
         if (!link.isEmpty())
             item.link = link;

@@ -105,7 +105,9 @@ TEST(JsonFeed, ItemsTakeTheirFallbacksAndPlainTextIsEscaped) {
     EXPECT_EQ(feed.plainTitle, "Jay & Son");
     EXPECT_EQ(feed.imageUrl, "https://j.example/favicon.ico");
     EXPECT_EQ(feed.imageLink, "https://j.example/");
-    EXPECT_EQ(field(feed, &FeedItem::title), QStringList({"First &lt;post&gt;", "", "Third"}));
+    EXPECT_EQ(field(feed, &FeedItem::title),
+              QStringList({"First &lt;post&gt;", "", "Third &#8211; &amp; last"}))
+        << "plain text, but the references that titles often carry show as characters";
     EXPECT_EQ(field(feed, &FeedItem::link),
               QStringList({"https://j.example/1", "https://elsewhere.example/2", "#"}));
     EXPECT_EQ(field(feed, &FeedItem::date),

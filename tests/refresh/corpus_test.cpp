@@ -181,6 +181,39 @@ TEST(Corpus, PageTitlesAgreeWithTheRssAndRdfCases) {
         << disagreeing.join('\n').toStdString();
 }
 
+TEST(Corpus, EveryRealWorldFeedShowsItsTitleAndItems) {
+    const QStringList files = corpusFiles({"realworld"});
+    if (files.isEmpty())
+        GTEST_SKIP() << "no corpus at " QUORVEL_CORPUS;
+    // Files that hold no item as published, and why.
+    const QMap<QString, QString> exceptions = {
+        {"feedjira-feedjira__GoogleBlogSearchpauldix.xml", "a search feed with no result"},
+        {"feed-rs-feed-rs__rss_2.0_invalid_1.xml",
+         "cut off after the channel's head, before any item: not a feed a reader can show"},
+    };
+    static const QRegularExpression heading(
+        QStringLiteral("^<a name='[^']*'></a>(?:<span class='heading'>|<a href=)"));
+    int checked = 0;
+    QStringList problems;
+    for (const QString& path : files) {
+        const QString name = QFileInfo(path).fileName();
+        if (name == u"README.md" || name == u"SOURCES.tsv" || exceptions.contains(name))
+            continue;
+        ++checked;
+        const FeedParseResult feed = parse(readFile(path));
+        const Page page = buildPage(feed.feed);
+        if (feed.status != FeedParseStatus::Loaded)
+            problems << name + ": " + feed.error;
+        else if (!heading.match(page.text).hasMatch() || page.text.contains(u"'No Title'"))
+            problems << name + ": no channel title";
+        else if (!page.text.contains(u"target='_blank'"))
+            problems << name + ": no item";
+    }
+    EXPECT_GE(checked, 270);
+    EXPECT_TRUE(problems.isEmpty()) << problems.size() << " problems:\n"
+                                    << problems.join('\n').toStdString();
+}
+
 TEST(Corpus, NothingActiveFromTheSanitiserCasesReachesThePage) {
     const QStringList files = corpusFiles({"feedparser/wellformed/sanitize"});
     if (files.isEmpty())
