@@ -18,33 +18,81 @@ QString escapeHtmlTextKeepingReferences(const QString& text) {
     return escaped;
 }
 
+namespace {
+
+// Reads `count` digits at *at into *value; false when they are not all there.
+bool readDigits(const QString& text, qsizetype* at, int count, int* value) {
+    int number = 0;
+    for (int i = 0; i < count; ++i, ++*at) {
+        if (*at >= text.size() || !text[*at].isDigit() || text[*at].unicode() > '9')
+            return false;
+        number = number * 10 + (text[*at].unicode() - '0');
+    }
+    *value = number;
+    return true;
+}
+
+bool skip(const QString& text, qsizetype* at, char16_t c) {
+    if (*at < text.size() && text[*at] == c) {
+        ++*at;
+        return true;
+    }
+    return false;
+}
+
+} // namespace
+
 QString displayDate(const QString& rfc3339) {
-    static const QRegularExpression form(QStringLiteral(
-        R"(^\s*(\d{4})-(\d{2})-(\d{2})(?:[Tt ](\d{2}):(\d{2})(?::(\d{2})(?:[.,]\d+)?)?)?)"
-        R"(\s*(?:([Zz]|UTC|GMT)|([+-])(\d{2}):?(\d{2}))?\s*$)"));
     static const char* const days[] = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
     static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    const QRegularExpressionMatch m = form.match(rfc3339);
-    const QDate date = m.hasMatch() ? QDate(m.captured(1).toInt(), m.captured(2).toInt(),
-                                            m.captured(3).toInt())
-                                    : QDate();
-    const int hour = m.captured(4).toInt(), minute = m.captured(5).toInt(),
-              second = m.captured(6).toInt();
-    if (!date.isValid() || hour > 23 || minute > 59 || second > 60)
-        return escapeHtmlText(rfc3339.trimmed());
-    const QString offset = m.captured(8).isEmpty()
-                               ? QStringLiteral("+0000")
-                               : m.captured(8) + m.captured(9) + m.captured(10);
-    return QStringLiteral("%1, %2 %3 %4 %5:%6:%7 %8")
-        .arg(QLatin1String(days[date.dayOfWeek() - 1]))
-        .arg(date.day(), 2, 10, QLatin1Char('0'))
-        .arg(QLatin1String(months[date.month() - 1]))
-        .arg(date.year(), 4, 10, QLatin1Char('0'))
-        .arg(hour, 2, 10, QLatin1Char('0'))
-        .arg(minute, 2, 10, QLatin1Char('0'))
-        .arg(second, 2, 10, QLatin1Char('0'))
-        .arg(offset);
+    const QString text = rfc3339.trimmed();
+    qsizetype at = 0;
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, offsetHours = 0,
+        offsetMinutes = 0;
+    QChar sign = u'+';
+    bool ok = readDigits(text, &at, 4, &year) && skip(text, &at, u'-') &&
+              readDigits(text, &at, 2, &month) && skip(text, &at, u'-') &&
+              readDigits(text, &at, 2, &day);
+    if (ok && at < text.size() && (text[at] == u'T' || text[at] == u't' || text[at] == u' ')) {
+        ++at;
+        ok = readDigits(text, &at, 2, &hour) && skip(text, &at, u':') &&
+             readDigits(text, &at, 2, &minute);
+        if (ok && skip(text, &at, u':')) {
+            ok = readDigits(text, &at, 2, &second);
+            if (ok && (skip(text, &at, u'.') || skip(text, &at, u','))) {
+                while (at < text.size() && text[at].isDigit())
+                    ++at;
+            }
+        }
+        while (ok && at < text.size() && text[at] == u' ')
+            ++at;
+        if (ok && at < text.size()) {
+            const QStringView zone = QStringView(text).mid(at);
+            if (zone == u"Z" || zone == u"z" || zone == u"UTC" || zone == u"GMT") {
+                at = text.size();
+            } else if (text[at] == u'+' || text[at] == u'-') {
+                sign = text[at++];
+                ok = readDigits(text, &at, 2, &offsetHours);
+                skip(text, &at, u':');
+                ok = ok && readDigits(text, &at, 2, &offsetMinutes);
+            }
+        }
+    }
+    const QDate date(year, month, day);
+    if (!ok || at != text.size() || !date.isValid() || hour > 23 || minute > 59 || second > 60 ||
+        offsetHours > 23 || offsetMinutes > 59)
+        return escapeHtmlText(text);
+    auto two = [](int n) { return QString::number(n).rightJustified(2, u'0'); };
+    QString out;
+    out.reserve(31);
+    out += QLatin1String(days[date.dayOfWeek() - 1]);
+    out += QLatin1String(", ") + two(day) + QLatin1Char(' ');
+    out += QLatin1String(months[month - 1]);
+    out += QLatin1Char(' ') + QString::number(year).rightJustified(4, u'0') + QLatin1Char(' ');
+    out += two(hour) + QLatin1Char(':') + two(minute) + QLatin1Char(':') + two(second);
+    out += QLatin1Char(' ') + sign + two(offsetHours) + two(offsetMinutes);
+    return out;
 }
 
 } // namespace quorvel

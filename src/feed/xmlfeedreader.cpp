@@ -58,7 +58,7 @@ FeedItem readRssItem(const XmlNode& item) {
         // A permanent guid is the item's address when it names no link.
         const XmlNode guid = item.firstChildElement(QStringLiteral("guid"));
         const QString permaLink =
-            guid.getAttribute(QStringLiteral("isPermaLink")).value_or(QString()).trimmed();
+            guid.getAttribute("isPermaLink").value_or(QString()).trimmed();
         if (!guid.isNull() && permaLink.compare(QLatin1String("false"), Qt::CaseInsensitive) &&
             isWebUrl(guid.text()))
             out.link = guid.text();
@@ -88,7 +88,7 @@ QString xhtmlOf(const XmlNode& element) {
 
 // An alternate link to a page (no type, or an HTML one) rather than to another document.
 bool isHtmlLink(const XmlNode& link) {
-    const QString type = link.getAttribute(QStringLiteral("type")).value_or(QString());
+    const QString type = link.getAttribute("type").value_or(QString());
     return type.isEmpty() || type.contains(QLatin1String("html"), Qt::CaseInsensitive);
 }
 
@@ -97,11 +97,11 @@ bool isHtmlLink(const XmlNode& link) {
 std::optional<QString> atomText(const XmlNode& element, bool plain = false) {
     if (element.isNull())
         return std::nullopt;
-    const QString type = element.getAttribute(QStringLiteral("type"))
+    const QString type = element.getAttribute("type")
                              .value_or(QString())
                              .trimmed()
                              .toLower();
-    const QString mode = element.getAttribute(QStringLiteral("mode")).value_or(QString()).trimmed();
+    const QString mode = element.getAttribute("mode").value_or(QString()).trimmed();
     const bool hasElements = !element.firstChildElement(QString()).isNull();
     if (isXhtmlType(type) || (mode == u"xml" && hasElements))
         return xhtmlOf(element);
@@ -136,7 +136,7 @@ int XmlFeedReader::fieldOf(const Open& record, XmlNode element) const {
         if (is("title"))
             return kTitle;
         if (is("link")) {
-            const QString rel = element.getAttribute(QStringLiteral("rel"))
+            const QString rel = element.getAttribute("rel")
                                     .value_or(QStringLiteral("alternate"))
                                     .trimmed();
             if (rel != u"alternate" && rel != u"http://www.iana.org/assignments/relation/alternate")
@@ -162,31 +162,31 @@ int XmlFeedReader::fieldOf(const Open& record, XmlNode element) const {
     }
     switch (record.role) {
     case Role::Channel:
-        if (element.hasName(u"title"))
+        if (element.hasName("title"))
             return kTitle;
         if (element.hasLocalName("title"))
             return kOtherTitle;
-        if (element.hasName(u"lastBuildDate"))
+        if (element.hasName("lastBuildDate"))
             return kDate;
         return -1;
     case Role::Image:
-        if (element.hasName(u"url"))
+        if (element.hasName("url"))
             return kUrl;
-        if (element.hasName(u"link"))
+        if (element.hasName("link"))
             return kLink;
         return -1;
     case Role::Item:
-        if (element.hasName(u"title"))
+        if (element.hasName("title"))
             return kTitle;
         if (element.hasLocalName("title"))
             return kOtherTitle;
-        if (element.hasName(u"link"))
+        if (element.hasName("link"))
             return kLink;
-        if (element.hasName(u"pubDate"))
+        if (element.hasName("pubDate"))
             return kDate;
-        if (element.hasName(u"description"))
+        if (element.hasName("description"))
             return kDescription;
-        if (element.hasName(u"guid"))
+        if (element.hasName("guid"))
             return kGuid;
         return -1;
     default:
@@ -206,15 +206,15 @@ void XmlFeedReader::startItem(Open* open, bool belowChannel) {
 }
 
 void XmlFeedReader::startRss(XmlNode element, Open* open) {
-    if (element.hasName(u"channel")) {
+    if (element.hasName("channel")) {
         open->role = Role::Channel;
         ++m_channelDepth;
         m_lastChannel = element;
         m_hasFeedElement = true;
-    } else if (element.hasName(u"item")) {
+    } else if (element.hasName("item")) {
         open->role = Role::Item;
         startItem(open, m_channelDepth > 0);
-    } else if (m_channelDepth > 0 && element.hasName(u"image")) {
+    } else if (m_channelDepth > 0 && element.hasName("image")) {
         open->role = Role::Image;
         m_lastImage = element;
     }
@@ -222,11 +222,17 @@ void XmlFeedReader::startRss(XmlNode element, Open* open) {
 
 void XmlFeedReader::startAtom(XmlNode element, Open* open, const Open* parent) {
     open->base = parent ? parent->base : m_address;
-    if (const auto base = element.getAttribute(QStringLiteral("xml:base")))
-        open->base = open->base.resolved(QUrl(base->trimmed()));
-    if (open->role == Role::Field && element.hasLocalName("link")) {
-        // Resolved here, where the xml:base of every ancestor is known.
-        const std::optional<QString> href = element.getAttribute(QStringLiteral("href"));
+    open->underXmlBase = parent != nullptr && parent->underXmlBase;
+    if (element.hasAttributes()) {
+        if (const auto base = element.getAttribute("xml:base")) {
+            open->base = open->base.resolved(QUrl(base->trimmed()));
+            open->underXmlBase = true;
+        }
+    }
+    // Resolved here, where the xml:base of every ancestor is known; without one the page
+    // resolves the link against the feed's address.
+    if (open->underXmlBase && open->role == Role::Field && element.hasLocalName("link")) {
+        const std::optional<QString> href = element.getAttribute("href");
         if (href && !open->base.isEmpty())
             element.setAttribute(
                 QStringLiteral("href"),
@@ -296,8 +302,10 @@ void XmlFeedReader::endRecord(const Open& open) {
         break;
     case Role::AtomEntry:
     case Role::AtomFeed: {
+        // Only the kept fields are left below the record: a handful of elements.
+        const std::vector<XmlNode> children = node.childElements();
         auto child = [&](const char* name) {
-            for (const XmlNode& c : node.childElements())
+            for (const XmlNode& c : children)
                 if (c.isElementNamed(m_atomNamespace.constData(), name))
                     return c;
             return XmlNode();
@@ -305,12 +313,12 @@ void XmlFeedReader::endRecord(const Open& open) {
         const XmlNode title = child("title");
         // The kept alternate links: one to a page if there is one, else one of another type.
         XmlNode alternate;
-        for (const XmlNode& c : node.childElements())
+        for (const XmlNode& c : children)
             if (c.isElementNamed(m_atomNamespace.constData(), "link") &&
                 (alternate.isNull() || (isHtmlLink(c) && !isHtmlLink(alternate))))
                 alternate = c;
         const QString link =
-            alternate.getAttribute(QStringLiteral("href")).value_or(QString()).trimmed();
+            alternate.getAttribute("href").value_or(QString()).trimmed();
         XmlNode date = child(open.role == Role::AtomEntry ? "published" : "updated");
         if (date.isNull())
             date = child(open.role == Role::AtomEntry ? "issued" : "modified");
@@ -341,7 +349,7 @@ void XmlFeedReader::endRecord(const Open& open) {
             item.date = displayDate(date.text());
         std::optional<QString> description;
         const XmlNode content = child("content");
-        if (!content.getAttribute(QStringLiteral("src")))
+        if (!content.getAttribute("src"))
             description = atomText(content);
         if (!description)
             description = atomText(child("summary"));

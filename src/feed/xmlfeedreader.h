@@ -51,6 +51,7 @@ private:
         int slot = -1;              // items: the kept slot, -1 when past the limit
         unsigned fieldsKept = 0;    // records: one bit per field kind kept so far
         QUrl base;                  // Atom: the xml:base in force
+        bool underXmlBase = false;  // Atom: an xml:base on this element or an ancestor
     };
 
     void startRss(XmlNode element, Open* open);

@@ -968,6 +968,14 @@ bool XmlNode::hasLocalName(const char* localName) const {
     return isElement() && std::strcmp(reinterpret_cast<const char*>(m_node->name), localName) == 0;
 }
 
+bool XmlNode::hasAttributes() const {
+    return isElement() && m_node->properties != nullptr;
+}
+
+bool XmlNode::hasName(const char* localName) const {
+    return hasLocalName(localName) && isUnprefixed(m_node);
+}
+
 bool XmlNode::hasName(QStringView name) const {
     return isElement() && elementNameMatches(m_node, name);
 }
@@ -1028,7 +1036,11 @@ QString XmlNode::text() const {
 }
 
 std::optional<QString> XmlNode::getAttribute(const QString& name) const {
-    xmlAttrPtr attr = findAttribute(m_node, utf8(name));
+    return getAttribute(utf8(name).constData());
+}
+
+std::optional<QString> XmlNode::getAttribute(const char* name) const {
+    xmlAttrPtr attr = findAttribute(m_node, QByteArray::fromRawData(name, qsizetype(std::strlen(name))));
     if (attr == nullptr)
         return std::nullopt;
     QByteArray value;
@@ -1161,8 +1173,12 @@ XmlDocument XmlDocument::parse(const QByteArray& bytes, const XmlParseOptions& o
     // read as it are decoded here; other encodings are libxml2's.
     const QByteArray stated = statedEncoding(bytes);
     QByteArray chosen = stated.isEmpty() ? httpCharset : stated;
-    if (chosen.isEmpty() && options.guessWindows1252 && !isValidUtf8(bytes))
-        chosen = "windows-1252";
+    bool knownValidUtf8 = false;
+    if (chosen.isEmpty() && options.guessWindows1252) {
+        knownValidUtf8 = isValidUtf8(bytes);
+        if (!knownValidUtf8)
+            chosen = "windows-1252";
+    }
     xmlCharEncodingHandlerPtr serverEncoding = nullptr;
     QByteArray converted;
     bool ignoreDeclaration = false;
@@ -1174,7 +1190,7 @@ XmlDocument XmlDocument::parse(const QByteArray& bytes, const XmlParseOptions& o
     }
     const bool utf8 = !ignoreDeclaration && serverEncoding == nullptr &&
                       (stated.isEmpty() || namesUtf8(stated));
-    if (utf8)
+    if (utf8 && !knownValidUtf8)
         repairUtf8(bytes, &converted);
     const QByteArray& input = converted.isNull() ? bytes : converted;
     xmlParserCtxtPtr ctxt = input.size() > INT_MAX ? nullptr

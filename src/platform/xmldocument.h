@@ -32,6 +32,8 @@ public:
     bool hasLocalName(const char* localName) const;
     // Whether this is an element that firstChildElement(name) would match.
     bool hasName(QStringView name) const;
+    bool hasName(const char* localName) const; // a plain name only, no prefix
+    bool hasAttributes() const;
     // Whether this is an element of the given local name in the given namespace (an empty
     // namespaceUri asks for an element in no namespace), whatever its prefix.
     bool isElementNamed(const char* namespaceUri, const char* localName) const;
@@ -47,6 +49,7 @@ public:
     // The attribute's text, or nullopt when the element has no such attribute
     // (an attribute present with an empty text gives an empty string).
     std::optional<QString> getAttribute(const QString& name) const;
+    std::optional<QString> getAttribute(const char* name) const; // UTF-8 name
     // Sets (adds or replaces) an attribute; new attributes go after the existing ones.
     void setAttribute(const QString& name, const QString& value);
 
