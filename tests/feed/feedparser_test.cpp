@@ -132,10 +132,9 @@ TEST(RssFeed, AnItemWithoutLinkTakesItsPermanentWebGuid) {
 }
 
 TEST(RssFeed, DamagedDocumentsAreReadAsReadersReadThem) {
+    // Without items: recovery would not take these, the strict read must.
     EXPECT_EQ(loaded("rss/space-before-declaration.xml").title, "Leading space");
-    const Feed marked = loaded("rss/bom-and-space.xml");
-    EXPECT_EQ(marked.title, "Mark then space");
-    EXPECT_EQ(field(marked, &FeedItem::title), QStringList({"café"}));
+    EXPECT_EQ(loaded("rss/bom-and-space.xml").title, QString::fromUtf8("Mark then space café"));
 
     const Feed stray = loaded("rss/stray-ampersand.xml");
     EXPECT_EQ(stray.title, "Q&A");
