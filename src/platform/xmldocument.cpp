@@ -383,6 +383,12 @@ void sinkEndElement(void* ctx, const xmlChar* localname, const xmlChar* prefix,
     if (state->sink->elementEnded(XmlNode(node)) && !isRoot && ctxt->node != node) {
         xmlUnlinkNode(node);
         xmlFreeNode(node);
+        // The tree builder appends the next characters to the parent's last text node
+        // through its cached length of the text node it made last; with the element gone,
+        // a text node may be last again, and the cache would not describe it. Zero makes
+        // it append by the text's real length.
+        ctxt->nodemem = 0;
+        ctxt->nodelen = 0;
     }
     if (state->sink->stopped())
         xmlStopParser(ctxt);
@@ -965,7 +971,11 @@ QString XmlNode::name() const {
 }
 
 bool XmlNode::hasLocalName(const char* localName) const {
-    return isElement() && std::strcmp(reinterpret_cast<const char*>(m_node->name), localName) == 0;
+    if (!isElement())
+        return false;
+    const char* name = reinterpret_cast<const char*>(m_node->name);
+    // Most names differ in their first letter; check it before calling strcmp.
+    return name[0] == localName[0] && std::strcmp(name, localName) == 0;
 }
 
 bool XmlNode::hasAttributes() const {

@@ -157,6 +157,13 @@ TEST(RssFeed, DamagedDocumentsAreReadAsReadersReadThem) {
               QString::fromUtf8("Caf\uFFFD \uFFFDquoted\uFFFD"));
 }
 
+TEST(RssFeed, ElementsInsideATextLeaveTheTextWhole) {
+    // Empty elements inside a text are dropped as they end; the text around them stays one.
+    const Feed feed = loaded("rss/elements-in-texts.xml");
+    EXPECT_EQ(field(feed, &FeedItem::title), QStringList({"ab"}));
+    EXPECT_EQ(field(feed, &FeedItem::description), QStringList({"abcdefghijklmnopqrstuvwxyzdefghijklmnopqrstuvwxyz0123456789e"}));
+}
+
 TEST(RssFeed, OnlyTheListedItemsAreKeptWhateverTheDocumentHolds) {
     QByteArray xml = "<rss><channel><title>Many</title>";
     for (int i = 0; i < 2000; ++i)
