@@ -1,5 +1,7 @@
 #include "xmlfeedreader.h"
 
+#include <algorithm>
+
 #include "feed/feedtext.h"
 
 namespace quorvel {
@@ -364,8 +366,16 @@ void XmlFeedReader::endRecord(const Open& open) {
 }
 
 bool XmlFeedReader::elementEnded(XmlNode element) {
-    if (m_open.empty())
+    // In a damaged document libxml2 may end an element whose descendants it never ended:
+    // they end with it, kept. An end without a start of ours leaves everything alone.
+    const auto match = std::find_if(m_open.rbegin(), m_open.rend(),
+                                    [&](const Open& open) { return open.node == element; });
+    if (match == m_open.rend())
         return false;
+    while (!(m_open.back().node == element)) {
+        endRecord(m_open.back());
+        m_open.pop_back();
+    }
     const Open open = std::move(m_open.back());
     m_open.pop_back();
     endRecord(open);
