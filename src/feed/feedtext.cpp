@@ -1,5 +1,7 @@
 #include "feedtext.h"
 
+#include <cstdio>
+
 #include <QDate>
 #include <QRegularExpression>
 
@@ -83,16 +85,11 @@ QString displayDate(const QString& rfc3339) {
     if (!ok || at != text.size() || !date.isValid() || hour > 23 || minute > 59 || second > 60 ||
         offsetHours > 23 || offsetMinutes > 59)
         return escapeHtmlText(text);
-    auto two = [](int n) { return QString::number(n).rightJustified(2, u'0'); };
-    QString out;
-    out.reserve(31);
-    out += QLatin1String(days[date.dayOfWeek() - 1]);
-    out += QLatin1String(", ") + two(day) + QLatin1Char(' ');
-    out += QLatin1String(months[month - 1]);
-    out += QLatin1Char(' ') + QString::number(year).rightJustified(4, u'0') + QLatin1Char(' ');
-    out += two(hour) + QLatin1Char(':') + two(minute) + QLatin1Char(':') + two(second);
-    out += QLatin1Char(' ') + sign + two(offsetHours) + two(offsetMinutes);
-    return out;
+    char out[96]; // room for any int the compiler cannot rule out
+    std::snprintf(out, sizeof out, "%s, %02d %s %04d %02d:%02d:%02d %c%02d%02d",
+                  days[date.dayOfWeek() - 1], day, months[month - 1], year, hour, minute, second,
+                  char(sign.unicode()), offsetHours, offsetMinutes);
+    return QString::fromLatin1(out);
 }
 
 } // namespace quorvel
