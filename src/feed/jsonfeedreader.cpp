@@ -12,12 +12,31 @@ namespace quorvel {
 
 namespace {
 
+// The text with what no XML text can hold (NUL and the other C0 controls but tab, line
+// feed and carriage return; lone surrogates, U+FFFE, U+FFFF), which JSON escapes can
+// carry, replaced by U+FFFD: every format's texts reach the page alike.
+QString asXmlText(QString text) {
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        const bool pairStart = QChar::isHighSurrogate(c) && i + 1 < text.size() &&
+                               QChar::isLowSurrogate(text[i + 1].unicode());
+        if (pairStart) {
+            ++i;
+            continue;
+        }
+        if ((c < 0x20 && c != u'\t' && c != u'\n' && c != u'\r') || QChar::isSurrogate(c) ||
+            c == 0xFFFE || c == 0xFFFF)
+            text[i] = QChar(QChar::ReplacementCharacter);
+    }
+    return text;
+}
+
 // The first member of the list that is a non-empty string.
 QString firstString(const QJsonObject& object, std::initializer_list<const char*> names) {
     for (const char* name : names) {
         const QString value = object.value(QLatin1String(name)).toString().trimmed();
         if (!value.isEmpty())
-            return value;
+            return asXmlText(value);
     }
     return QString();
 }

@@ -126,6 +126,14 @@ TEST(JsonFeed, ItemsTakeTheirFallbacksAndPlainTextIsEscaped) {
         << "JSON without a jsonfeed.org version is no feed";
 }
 
+TEST(JsonFeed, TextsHoldOnlyWhatAnXmlTextCan) {
+    // JSON escapes reach characters no XML feed can carry; they become U+FFFD.
+    const Feed feed = loaded("json/control-characters.json");
+    EXPECT_EQ(feed.plainTitle, QString::fromUtf8("Nul\uFFFDl \uFFFD \U0001F600"));
+    EXPECT_EQ(field(feed, &FeedItem::description),
+              QStringList({QString::fromUtf8("<p>a\uFFFDb\uFFFDc\td</p>")}));
+}
+
 TEST(RssFeed, AnItemWithoutLinkTakesItsPermanentWebGuid) {
     EXPECT_EQ(field(loaded("rss/guid-link.xml"), &FeedItem::link),
               QStringList({"http://g.example/1", "#", "#", "http://g.example/link"}));
