@@ -1,8 +1,10 @@
 // Serves N synthetic RSS 2.0 feeds of M items from loopback servers on 127.0.0.1..10, each
 // request delayed by L ms, and times `quorvel --refresh` over them: wall time and the peak
-// resident memory of the refresh process, median of R runs.
+// resident memory of the refresh process, median of R runs. With the kind "empty", every
+// feed is instead 16 MiB of empty <item/> elements, sent gzip-compressed (about 40 KB), of
+// which the page lists M: the memory a refresh needs for feeds far larger than it shows.
 //
-// usage: refresh_bench [feeds=200] [items=30] [delayMs=100] [runs=5]
+// usage: refresh_bench [feeds=200] [items=30] [delayMs=100] [runs=5] [kind=stories|empty]
 
 #include <algorithm>
 #include <chrono>
@@ -20,6 +22,7 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <zlib.h>
 
 #include "loopbackserver.h"
 #include "testfiles.h"
@@ -46,6 +49,32 @@ QByteArray syntheticFeed(int feed, int items) {
             "</description></item>";
     }
     return xml + "</channel></rss>";
+}
+
+// The data as a gzip member. The bench keeps bodies compressed: its own memory counts in the
+// figure (the refresh starts as a copy of the bench's process, and Linux carries that copy's
+// peak into the refresh's ru_maxrss), so it must stay small.
+QByteArray gzipped(const QByteArray& data) {
+    z_stream stream{};
+    deflateInit2(&stream, 9, Z_DEFLATED, 15 + 16, 9, Z_DEFAULT_STRATEGY);
+    QByteArray out(int(deflateBound(&stream, uLong(data.size()))), Qt::Uninitialized);
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData()));
+    stream.avail_in = uInt(data.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = uInt(out.size());
+    deflate(&stream, Z_FINISH);
+    out.truncate(qsizetype(stream.total_out));
+    deflateEnd(&stream);
+    return out;
+}
+
+// 16 MiB (the fetcher's cap) of one channel of empty items.
+QByteArray emptyItemsFeed(int feed) {
+    const QByteArray head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><rss version=\"2.0\"><channel>"
+                            "<title>Empty " + QByteArray::number(feed) + "</title>";
+    const QByteArray tail = "</channel></rss>";
+    const qsizetype room = 16 * 1024 * 1024 - head.size() - tail.size();
+    return head + QByteArray("<item/>").repeated(room / 7) + tail;
 }
 
 struct Sample {
@@ -93,6 +122,7 @@ int main(int argc, char** argv) {
     const int items = argc > 2 ? std::atoi(argv[2]) : 30;
     const int delayMs = argc > 3 ? std::atoi(argv[3]) : 100;
     const int runs = argc > 4 ? std::atoi(argv[4]) : 5;
+    const bool empty = argc > 5 && std::strcmp(argv[5], "empty") == 0;
 
     std::vector<std::unique_ptr<LoopbackServer>> servers;
     for (int a = 1; a <= 10; ++a)
@@ -104,7 +134,12 @@ int main(int argc, char** argv) {
     for (int f = 0; f < feeds; ++f) {
         LoopbackServer& server = *servers[f % servers.size()];
         const QString path = QStringLiteral("/feed%1.xml").arg(f);
-        server.setRoute(path, served(syntheticFeed(f, items), delayMs));
+        quorvel::test::Response response = served(syntheticFeed(f, items), delayMs);
+        if (empty) {
+            response.body = gzipped(emptyItemsFeed(f));
+            response.headers = {{"Content-Encoding", "gzip"}};
+        }
+        server.setRoute(path, response);
         store += "<feed url='" + server.url(path).toUtf8() + "' num='" + QByteArray::number(items) +
                  "' headers='false' disabled='false'/>";
     }
@@ -133,7 +168,8 @@ int main(int argc, char** argv) {
     }
     std::sort(walls.begin(), walls.end());
     std::sort(peaks.begin(), peaks.end());
-    std::printf("feeds=%d items=%d delay_ms=%d runs=%d\n", feeds, items, delayMs, runs);
+    std::printf("feeds=%d items=%d delay_ms=%d runs=%d kind=%s\n", feeds, items, delayMs, runs,
+                empty ? "empty" : "stories");
     std::printf("wall_s: median %.3f min %.3f max %.3f\n", walls[walls.size() / 2], walls.front(),
                 walls.back());
     std::printf("peak_rss_mb: median %.1f max %.1f\n", peaks[peaks.size() / 2] / 1024.0,

@@ -1,4 +1,4 @@
-// libFuzzer target: arbitrary bytes as a fetched feed (parse, then the page markup in both
+// libFuzzer target: arbitrary bytes as a fetched feed of any format (parse, then the page markup in both
 // forms and the page around it) and as a feed's HTML text (the sanitiser, on the input and
 // on the items' texts). Besides what the sanitizers catch, it aborts when a produced text
 // is not valid Unicode, when sanitised text still holds active content, and when sanitising
@@ -13,7 +13,7 @@
 #include <QString>
 #include <QUrl>
 
-#include "platform/xmldocument.h"
+#include "feed/feedparser.h"
 #include "refresh/htmlsanitizer.h"
 #include "refresh/pagemarkup.h"
 
@@ -53,10 +53,10 @@ void checkSanitiser(const QString& text, const QUrl& base) {
         fail("sanitising the sanitised text changed it", once);
 }
 
-void checkMarkup(const XmlDocument& feed, bool headingsOnly) {
+void checkMarkup(const Feed& feed, bool headingsOnly) {
     QString page;
     QString firstTitle;
-    appendFeedMarkup(feed, 10, headingsOnly, true, &page, &firstTitle,
+    appendFeedMarkup(feed, headingsOnly, true, &page, &firstTitle,
                      QUrl(QStringLiteral("http://example.com/feed/")));
     checkUtf8("page markup is not valid UTF-8", page);
     checkUtf8("first item title is not valid UTF-8", firstTitle);
@@ -74,23 +74,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // and the sanitiser's base URL, so that the corpus files stay the feeds they are.
     static const QByteArray charsets[] = {QByteArray(), QByteArray("iso-8859-1"),
                                           QByteArray("utf-8"), QByteArray("windows-1252")};
-    QString error;
-    const XmlDocument feed = XmlDocument::parse(bytes, &error, charsets[size % 4]);
-    checkUtf8("parse error text is not valid UTF-8", error);
+    FeedParseOptions options;
+    options.httpCharset = charsets[size % 4];
     // Relative URLs are kept as they are without a base and resolved with one.
     const QUrl base = size % 2 ? QUrl(QStringLiteral("http://example.com/feed/")) : QUrl();
-    if (!feed.isNull()) {
-        checkMarkup(feed, false);
-        checkMarkup(feed, true);
+    options.address = base;
+    const FeedParseResult parsed = parseFeed(bytes, options);
+    checkUtf8("parse error text is not valid UTF-8", parsed.error);
+    if (parsed.status != FeedParseStatus::Failed) {
+        checkMarkup(parsed.feed, false);
+        checkMarkup(parsed.feed, true);
         // The texts the page sanitises, one by one: feeds carry their HTML escaped, so the
         // mutations inside it reach the sanitiser as markup here.
-        int items = 0;
-        for (const XmlNode& item : feed.selectNodes(QStringLiteral("//item"))) {
-            for (const char* name : {"title", "description"})
-                if (const XmlNode text = item.firstChildElement(QLatin1String(name)))
-                    checkSanitiser(text.text(), base);
-            if (++items == 10)
-                break;
+        for (const FeedItem& item : parsed.feed.items) {
+            checkSanitiser(item.title, base);
+            checkSanitiser(item.description, base);
         }
     }
     checkSanitiser(QString::fromUtf8(bytes), base);

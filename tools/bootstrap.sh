@@ -78,7 +78,8 @@ case "$mode" in
     cmake --build "$fuzzbuild" --target feed_fuzzer -j"$(nproc)"
     mkdir -p "$fuzzbuild/fuzz-corpus"
     seeds=()
-    for d in "$top/../shared/corpus/feedparser" "$top/../shared/corpus/feedvalidator"; do
+    for d in "$top/../shared/corpus/feedparser" "$top/../shared/corpus/feedvalidator" \
+             "$top/../shared/corpus/realworld" "$top/tests/data/feeds"; do
       if [ -d "$d" ]; then seeds+=("$d"); fi
     done
     ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \

@@ -12,6 +12,7 @@
 #include <QRegularExpression>
 #include <QUrl>
 #include <curl/curl.h>
+#include <zlib.h>
 
 #ifndef QUORVEL_VERSION_TEXT
 #define QUORVEL_VERSION_TEXT "0.0.0"
@@ -56,6 +57,48 @@ bool isWebAddress(const QString& url) {
     static const QRegularExpression web(QStringLiteral("^https?://"),
                                         QRegularExpression::CaseInsensitiveOption);
     return web.match(url).hasMatch();
+}
+
+// A gzip or deflate body decoded, at most maxBytes of it; false with *error when it does
+// not decode or decodes to more. Bodies are kept compressed until they are taken, so a
+// batch of large compressed feeds holds only their compressed bytes meanwhile.
+bool decodeBody(const QByteArray& encoded, bool rawDeflateFallback, qint64 maxBytes,
+                QByteArray* decoded, QString* error) {
+    z_stream stream{};
+    // 15 + 32: a gzip or zlib header, whichever the data has; -15: raw deflate data, which
+    // some servers send as "deflate".
+    if (inflateInit2(&stream, rawDeflateFallback ? -15 : 15 + 32) != Z_OK) {
+        *error = QStringLiteral("cannot decompress the response");
+        return false;
+    }
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(encoded.constData()));
+    stream.avail_in = uInt(encoded.size());
+    QByteArray out;
+    char chunk[64 * 1024];
+    int code = Z_OK;
+    while (code == Z_OK) {
+        stream.next_out = reinterpret_cast<Bytef*>(chunk);
+        stream.avail_out = sizeof chunk;
+        code = inflate(&stream, Z_NO_FLUSH);
+        const qsizetype produced = qsizetype(sizeof chunk - stream.avail_out);
+        if (out.size() + produced > maxBytes) {
+            inflateEnd(&stream);
+            *error = tooLargeText(maxBytes);
+            return false;
+        }
+        out.append(chunk, produced);
+        if (code == Z_BUF_ERROR && stream.avail_in == 0)
+            break; // the data ends without its end marker: keep what it held
+    }
+    inflateEnd(&stream);
+    if (code != Z_STREAM_END && code != Z_BUF_ERROR) {
+        *error = QStringLiteral("the response does not decompress: %1")
+                     .arg(QString::fromUtf8(stream.msg ? stream.msg : "bad data"));
+        return false;
+    }
+    out.squeeze();
+    *decoded = std::move(out);
+    return true;
 }
 
 QString notWebAddressText(const QString& url) {
@@ -152,7 +195,29 @@ public:
         m_heldBytes -= slot.result.body.size();
         if (m_multi)
             curl_multi_wakeup(m_multi); // the memory handed out may let more requests start
-        return std::move(slot.result);
+        FetchResult result = std::move(slot.result);
+        const QByteArray encoding = std::move(slot.encoding);
+        lock.unlock();
+        return decoded(std::move(result), encoding);
+    }
+
+    // The result with its body decoded as its Content-Encoding says.
+    FetchResult decoded(FetchResult result, const QByteArray& encoding) const {
+        if (!result.ok || encoding.isEmpty() || encoding == "identity")
+            return result;
+        QString error = QStringLiteral("unsupported content encoding %1")
+                            .arg(QString::fromLatin1(encoding));
+        QByteArray body;
+        const bool gzip = encoding == "gzip" || encoding == "x-gzip";
+        const bool deflate = encoding == "deflate";
+        if ((gzip || deflate) &&
+            (decodeBody(result.body, false, m_limits.maxBodyBytes, &body, &error) ||
+             (deflate && error != tooLargeText(m_limits.maxBodyBytes) &&
+              decodeBody(result.body, true, m_limits.maxBodyBytes, &body, &error)))) {
+            result.body = std::move(body);
+            return result;
+        }
+        return failure(error, result.httpStatus);
     }
 
     // Called by cancel() and the destructor: interrupts curl_multi_poll and wakes take().
@@ -177,6 +242,7 @@ public:
 private:
     struct Slot {
         FetchResult result;
+        QByteArray encoding; // the body's Content-Encoding, lower case; decoded by take()
         bool done = false;
         bool taken = false;
     };
@@ -195,9 +261,10 @@ private:
 
     bool stopRequested() const { return m_stopping || m_generation->load() != m_startGeneration; }
 
-    void finish(std::size_t index, FetchResult result) {
+    void finish(std::size_t index, FetchResult result, QByteArray encoding = QByteArray()) {
         std::lock_guard lock(m_mutex);
         m_heldBytes += result.body.size();
+        m_slots[index].encoding = std::move(encoding);
         m_slots[index].result = std::move(result);
         m_slots[index].done = true;
         m_finished.notify_all();
@@ -304,7 +371,9 @@ private:
         curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, m_limits.totalTimeoutMs);
         curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, m_limits.lowSpeedBytesPerSec);
         curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, m_limits.lowSpeedSeconds);
-        curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
+        // Compressed bodies stay compressed until take() (see decodeBody).
+        curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "gzip, deflate");
+        curl_easy_setopt(easy, CURLOPT_HTTP_CONTENT_DECODING, 0L);
         // An announced length over the cap is refused before the body comes.
         curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(m_limits.maxBodyBytes));
         curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
@@ -338,9 +407,14 @@ private:
             curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &transfer);
             const CURLcode code = message->data.result;
             FetchResult result = resultOf(*transfer, code);
+            QByteArray encoding;
+            curl_header* header = nullptr;
+            if (result.ok && curl_easy_header(transfer->easy, "Content-Encoding", 0, CURLH_HEADER,
+                                              -1, &header) == CURLHE_OK)
+                encoding = QByteArray(header->value).trimmed().toLower();
             const std::size_t index = transfer->index;
             release(transfer);
-            finish(index, std::move(result));
+            finish(index, std::move(result), std::move(encoding));
             any = true;
         }
         return any;

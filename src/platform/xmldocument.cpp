@@ -68,12 +68,8 @@ int validSequenceLength(const unsigned char* p, const unsigned char* end) {
     return 0;
 }
 
-// Replaces every invalid byte sequence with U+FFFD. Returns false (and leaves out alone)
-// when the bytes are valid already, so the common case copies nothing.
-bool repairUtf8(const QByteArray& in, QByteArray* out) {
-    const auto* begin = reinterpret_cast<const unsigned char*>(in.constData());
-    const auto* end = begin + in.size();
-    const auto* p = begin;
+// Where the first invalid UTF-8 sequence starts; end when there is none.
+const unsigned char* firstInvalidUtf8(const unsigned char* p, const unsigned char* end) {
     while (p < end) {
         if (*p < 0x80) {
             ++p;
@@ -84,6 +80,15 @@ bool repairUtf8(const QByteArray& in, QByteArray* out) {
             break;
         p += n;
     }
+    return p;
+}
+
+// Replaces every invalid byte sequence with U+FFFD. Returns false (and leaves out alone)
+// when the bytes are valid already, so the common case copies nothing.
+bool repairUtf8(const QByteArray& in, QByteArray* out) {
+    const auto* begin = reinterpret_cast<const unsigned char*>(in.constData());
+    const auto* end = begin + in.size();
+    const auto* p = firstInvalidUtf8(begin, end);
     if (p == end)
         return false;
 
@@ -104,6 +109,12 @@ bool repairUtf8(const QByteArray& in, QByteArray* out) {
             ++p;
     }
     return true;
+}
+
+bool isValidUtf8(const QByteArray& bytes) {
+    const auto* begin = reinterpret_cast<const unsigned char*>(bytes.constData());
+    const auto* end = begin + bytes.size();
+    return firstInvalidUtf8(begin, end) == end;
 }
 
 // What the document says of its own encoding: "signature" for a UTF-16 or UCS-4 byte
@@ -233,6 +244,15 @@ struct ParseState {
     QString error;
     bool haveFatal = false;
     bool htmlEntityInAttribute = false;
+    // Set when a sink watches: the document's own parser context (entity texts are parsed
+    // in contexts of their own, which the sink never sees) and the handlers it wraps.
+    xmlParserCtxtPtr mainContext = nullptr;
+    XmlParseSink* sink = nullptr;
+    startElementNsSAX2Func startElement = nullptr;
+    endElementNsSAX2Func endElement = nullptr;
+    charactersSAXFunc characters = nullptr;
+    charactersSAXFunc whitespace = nullptr;
+    charactersSAXFunc cdata = nullptr; // a cdataBlockSAXFunc: the same signature
 };
 
 ParseState* stateOf(void* userData) {
@@ -296,28 +316,122 @@ xmlParserInputPtr refuseExternalEntity(void*, const xmlChar*, const xmlChar*) {
     return nullptr;
 }
 
-// Turns the references to undeclared HTML entities that attribute values keep into text.
+// Turns the references to undeclared HTML entities that an element's attribute values keep
+// into text.
+void resolveHtmlEntitiesInElementAttributes(xmlDocPtr doc, xmlNodePtr node) {
+    for (xmlAttrPtr attr = node->properties; attr != nullptr; attr = attr->next) {
+        for (xmlNodePtr part = attr->children; part != nullptr;) {
+            xmlNodePtr next = part->next;
+            const HtmlEntityRecords* records = nullptr;
+            if (part->type == XML_ENTITY_REF_NODE && xmlGetDocEntity(doc, part->name) == nullptr)
+                records = findHtmlEntity(part->name);
+            if (records != nullptr) {
+                xmlNodePtr text = xmlNewDocText(doc, xc(records->utf8.constData()));
+                xmlReplaceNode(part, text);
+                xmlFreeNode(part);
+            }
+            part = next;
+        }
+    }
+}
+
 void resolveHtmlEntitiesInAttributes(xmlDocPtr doc, xmlNodePtr node) {
     for (; node != nullptr; node = node->next) {
         if (node->type != XML_ELEMENT_NODE)
             continue;
-        for (xmlAttrPtr attr = node->properties; attr != nullptr; attr = attr->next) {
-            for (xmlNodePtr part = attr->children; part != nullptr;) {
-                xmlNodePtr next = part->next;
-                const HtmlEntityRecords* records = nullptr;
-                if (part->type == XML_ENTITY_REF_NODE &&
-                    xmlGetDocEntity(doc, part->name) == nullptr)
-                    records = findHtmlEntity(part->name);
-                if (records != nullptr) {
-                    xmlNodePtr text = xmlNewDocText(doc, xc(records->utf8.constData()));
-                    xmlReplaceNode(part, text);
-                    xmlFreeNode(part);
-                }
-                part = next;
-            }
-        }
+        resolveHtmlEntitiesInElementAttributes(doc, node);
         resolveHtmlEntitiesInAttributes(doc, node->children);
     }
+}
+
+// ---- the sink's hooks -------------------------------------------------------------------
+
+// The parse state when userData is the document's own context with a sink, else null.
+ParseState* sinkStateOf(void* userData) {
+    ParseState* state = stateOf(userData);
+    return state != nullptr && state->sink != nullptr && state->mainContext == userData ? state
+                                                                                         : nullptr;
+}
+
+void sinkStartElement(void* ctx, const xmlChar* localname, const xmlChar* prefix,
+                      const xmlChar* uri, int nbNamespaces, const xmlChar** namespaces,
+                      int nbAttributes, int nbDefaulted, const xmlChar** attributes) {
+    ParseState* state = stateOf(ctx);
+    state->startElement(ctx, localname, prefix, uri, nbNamespaces, namespaces, nbAttributes,
+                        nbDefaulted, attributes);
+    if (sinkStateOf(ctx) == nullptr)
+        return;
+    auto* ctxt = static_cast<xmlParserCtxtPtr>(ctx);
+    xmlNodePtr node = ctxt->node;
+    if (node == nullptr)
+        return;
+    // Resolved at once, so that the sink reads the attributes as the document means them.
+    if (state->htmlEntityInAttribute)
+        resolveHtmlEntitiesInElementAttributes(ctxt->myDoc, node);
+    state->sink->elementStarted(XmlNode(node));
+}
+
+void sinkEndElement(void* ctx, const xmlChar* localname, const xmlChar* prefix,
+                    const xmlChar* uri) {
+    ParseState* state = stateOf(ctx);
+    auto* ctxt = static_cast<xmlParserCtxtPtr>(ctx);
+    xmlNodePtr node = ctxt->node;
+    state->endElement(ctx, localname, prefix, uri);
+    if (sinkStateOf(ctx) == nullptr || node == nullptr || node->type != XML_ELEMENT_NODE)
+        return;
+    const bool isRoot = node->parent == nullptr || node->parent->type != XML_ELEMENT_NODE;
+    if (state->sink->elementEnded(XmlNode(node)) && !isRoot && ctxt->node != node) {
+        xmlUnlinkNode(node);
+        xmlFreeNode(node);
+        // The tree builder appends the next characters to the parent's last text node
+        // through its cached length of the text node it made last; with the element gone,
+        // a text node may be last again, and the cache would not describe it. Zero makes
+        // it append by the text's real length.
+        ctxt->nodemem = 0;
+        ctxt->nodelen = 0;
+    }
+    if (state->sink->stopped())
+        xmlStopParser(ctxt);
+}
+
+// Passes character data on to the tree builder's handler unless the sink drops it.
+void sinkText(void* ctx, const xmlChar* text, int length, charactersSAXFunc ParseState::*handler) {
+    ParseState* state = stateOf(ctx);
+    if (sinkStateOf(ctx) != nullptr &&
+        !state->sink->keepsText(XmlNode(static_cast<xmlParserCtxtPtr>(ctx)->node)))
+        return;
+    if (charactersSAXFunc pass = state->*handler)
+        pass(ctx, text, length);
+}
+
+void sinkCharacters(void* ctx, const xmlChar* text, int length) {
+    sinkText(ctx, text, length, &ParseState::characters);
+}
+void sinkWhitespace(void* ctx, const xmlChar* text, int length) {
+    sinkText(ctx, text, length, &ParseState::whitespace);
+}
+void sinkCdata(void* ctx, const xmlChar* text, int length) {
+    sinkText(ctx, text, length, &ParseState::cdata);
+}
+
+// Routes the element and text events through the sink; comments and processing
+// instructions are not kept at all.
+void attachSink(xmlParserCtxtPtr ctxt, ParseState* state, XmlParseSink* sink) {
+    state->sink = sink;
+    state->mainContext = ctxt;
+    xmlSAXHandlerPtr sax = ctxt->sax;
+    state->startElement = sax->startElementNs;
+    state->endElement = sax->endElementNs;
+    state->characters = sax->characters;
+    state->whitespace = sax->ignorableWhitespace;
+    state->cdata = sax->cdataBlock;
+    sax->startElementNs = sinkStartElement;
+    sax->endElementNs = sinkEndElement;
+    sax->characters = sinkCharacters;
+    sax->ignorableWhitespace = sinkWhitespace;
+    sax->cdataBlock = sinkCdata;
+    sax->comment = nullptr;
+    sax->processingInstruction = nullptr;
 }
 
 // ---- node helpers ---------------------------------------------------------------------
@@ -856,6 +970,49 @@ QString XmlNode::name() const {
     return QString::fromUtf8(reinterpret_cast<const char*>(m_node->name));
 }
 
+bool XmlNode::hasLocalName(const char* localName) const {
+    if (!isElement())
+        return false;
+    const char* name = reinterpret_cast<const char*>(m_node->name);
+    // Most names differ in their first letter; check it before calling strcmp.
+    return name[0] == localName[0] && std::strcmp(name, localName) == 0;
+}
+
+bool XmlNode::hasAttributes() const {
+    return isElement() && m_node->properties != nullptr;
+}
+
+bool XmlNode::hasName(const char* localName) const {
+    return hasLocalName(localName) && isUnprefixed(m_node);
+}
+
+bool XmlNode::hasName(QStringView name) const {
+    return isElement() && elementNameMatches(m_node, name);
+}
+
+bool XmlNode::isElementNamed(const char* namespaceUri, const char* localName) const {
+    if (!hasLocalName(localName))
+        return false;
+    const char* uri = m_node->ns && m_node->ns->href
+                          ? reinterpret_cast<const char*>(m_node->ns->href)
+                          : "";
+    return std::strcmp(uri, namespaceUri) == 0;
+}
+
+QString XmlNode::innerXml() const {
+    if (!isElement())
+        return QString();
+    xmlBufferPtr buffer = xmlBufferCreate();
+    if (buffer == nullptr)
+        return QString();
+    for (xmlNodePtr child = m_node->children; child != nullptr; child = child->next)
+        xmlNodeDump(buffer, m_node->doc, child, 0, 0);
+    const QString xml = QString::fromUtf8(reinterpret_cast<const char*>(xmlBufferContent(buffer)),
+                                          xmlBufferLength(buffer));
+    xmlBufferFree(buffer);
+    return xml;
+}
+
 QString XmlNode::text() const {
     if (m_node == nullptr)
         return QString();
@@ -889,7 +1046,11 @@ QString XmlNode::text() const {
 }
 
 std::optional<QString> XmlNode::getAttribute(const QString& name) const {
-    xmlAttrPtr attr = findAttribute(m_node, utf8(name));
+    return getAttribute(utf8(name).constData());
+}
+
+std::optional<QString> XmlNode::getAttribute(const char* name) const {
+    xmlAttrPtr attr = findAttribute(m_node, QByteArray::fromRawData(name, qsizetype(std::strlen(name))));
     if (attr == nullptr)
         return std::nullopt;
     QByteArray value;
@@ -1008,12 +1169,26 @@ XmlDocument& XmlDocument::operator=(XmlDocument&& other) noexcept {
 
 XmlDocument XmlDocument::parse(const QByteArray& bytes, QString* error,
                                const QByteArray& httpCharset) {
+    XmlParseOptions options;
+    options.httpCharset = httpCharset;
+    return parse(bytes, options, error);
+}
+
+XmlDocument XmlDocument::parse(const QByteArray& bytes, const XmlParseOptions& options,
+                               QString* error) {
     initLibxml();
+    const QByteArray& httpCharset = options.httpCharset;
     // The document's own statement of its encoding wins; the server's charset applies only
     // to a document that states none, and only when it is known. windows-1252 and the names
     // read as it are decoded here; other encodings are libxml2's.
     const QByteArray stated = statedEncoding(bytes);
-    const QByteArray& chosen = stated.isEmpty() ? httpCharset : stated;
+    QByteArray chosen = stated.isEmpty() ? httpCharset : stated;
+    bool knownValidUtf8 = false;
+    if (chosen.isEmpty() && options.guessWindows1252) {
+        knownValidUtf8 = isValidUtf8(bytes);
+        if (!knownValidUtf8)
+            chosen = "windows-1252";
+    }
     xmlCharEncodingHandlerPtr serverEncoding = nullptr;
     QByteArray converted;
     bool ignoreDeclaration = false;
@@ -1025,7 +1200,7 @@ XmlDocument XmlDocument::parse(const QByteArray& bytes, QString* error,
     }
     const bool utf8 = !ignoreDeclaration && serverEncoding == nullptr &&
                       (stated.isEmpty() || namesUtf8(stated));
-    if (utf8)
+    if (utf8 && !knownValidUtf8)
         repairUtf8(bytes, &converted);
     const QByteArray& input = converted.isNull() ? bytes : converted;
     xmlParserCtxtPtr ctxt = input.size() > INT_MAX ? nullptr
@@ -1041,13 +1216,16 @@ XmlDocument XmlDocument::parse(const QByteArray& bytes, QString* error,
                                      : QStringLiteral("out of memory");
         return XmlDocument();
     }
-    xmlCtxtUseOptions(ctxt, XML_PARSE_NONET | (ignoreDeclaration ? XML_PARSE_IGNORE_ENC : 0));
+    xmlCtxtUseOptions(ctxt, XML_PARSE_NONET | (ignoreDeclaration ? XML_PARSE_IGNORE_ENC : 0) |
+                                (options.recover ? XML_PARSE_RECOVER : 0));
     ParseState state;
     ThreadErrorRedirect redirect(&state);
     ctxt->_private = &state;
     ctxt->sax->serror = collectError;
     ctxt->sax->getEntity = getEntity;
     ctxt->sax->resolveEntity = refuseExternalEntity;
+    if (options.sink != nullptr)
+        attachSink(ctxt, &state, options.sink);
     // After the error handlers: a conversion failure is reported through them.
     if (serverEncoding != nullptr)
         xmlSwitchToEncoding(ctxt, serverEncoding);
@@ -1055,14 +1233,18 @@ XmlDocument XmlDocument::parse(const QByteArray& bytes, QString* error,
     xmlParseDocument(ctxt);
     xmlDocPtr doc = ctxt->myDoc;
     ctxt->myDoc = nullptr;
-    const bool ok = ctxt->wellFormed && doc != nullptr;
+    const bool stopped = options.sink != nullptr && options.sink->stopped();
+    const bool ok = (ctxt->wellFormed || options.recover) && !stopped && doc != nullptr &&
+                    xmlDocGetRootElement(doc) != nullptr;
     xmlFreeParserCtxt(ctxt);
 
     if (!ok) {
         if (doc)
             xmlFreeDoc(doc);
         if (error)
-            *error = state.error.isEmpty() ? QStringLiteral("not well-formed XML") : state.error;
+            *error = stopped               ? QStringLiteral("stopped")
+                     : state.error.isEmpty() ? QStringLiteral("not well-formed XML")
+                                             : state.error;
         return XmlDocument();
     }
     if (state.htmlEntityInAttribute)

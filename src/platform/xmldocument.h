@@ -28,14 +28,28 @@ public:
 
     // Local name of an element (no prefix); empty for other node kinds.
     QString name() const;
+    // Whether this is an element of the given local name, whatever its prefix.
+    bool hasLocalName(const char* localName) const;
+    // Whether this is an element that firstChildElement(name) would match.
+    bool hasName(QStringView name) const;
+    bool hasName(const char* localName) const; // a plain name only, no prefix
+    bool hasAttributes() const;
+    // Whether this is an element of the given local name in the given namespace (an empty
+    // namespaceUri asks for an element in no namespace), whatever its prefix.
+    bool isElementNamed(const char* namespaceUri, const char* localName) const;
 
     // Text content of the node and all its descendants (text and CDATA), leading and
     // trailing white space trimmed. Entity references are not expanded.
     QString text() const;
 
+    // The children serialised as XML (markup kept, UTF-8 decoded), as the content of an
+    // element that holds inline XHTML.
+    QString innerXml() const;
+
     // The attribute's text, or nullopt when the element has no such attribute
     // (an attribute present with an empty text gives an empty string).
     std::optional<QString> getAttribute(const QString& name) const;
+    std::optional<QString> getAttribute(const char* name) const; // UTF-8 name
     // Sets (adds or replaces) an attribute; new attributes go after the existing ones.
     void setAttribute(const QString& name, const QString& value);
 
@@ -72,6 +86,35 @@ private:
     _xmlNode* m_node = nullptr;
 };
 
+// Watches a parse as it goes (see XmlParseOptions::sink) and keeps the tree small: a
+// streaming reader that needs only parts of a large document drops the rest as it ends.
+class XmlParseSink {
+public:
+    virtual ~XmlParseSink() = default;
+    // An element's start tag was read: it holds its attributes, not yet its children.
+    virtual void elementStarted(XmlNode element) = 0;
+    // An element ended with its whole subtree. Returning true frees it (it leaves the tree;
+    // handles on it and below become invalid). The document element is never freed.
+    virtual bool elementEnded(XmlNode element) = 0;
+    // Whether character data directly inside the open element is kept.
+    virtual bool keepsText(XmlNode parent) = 0;
+    // Polled as elements end: true stops the parse, which then fails.
+    virtual bool stopped() const { return false; }
+};
+
+struct XmlParseOptions {
+    QByteArray httpCharset;
+    // Reads a document that is not well-formed as far as libxml2's recovery mode gets;
+    // the result is then whatever tree it built (null only when it built none).
+    bool recover = false;
+    // A document that states no encoding, arrives without a charset and is not valid UTF-8
+    // is read as windows-1252, as browsers read such pages (else its invalid bytes become
+    // U+FFFD).
+    bool guessWindows1252 = false;
+    // Comments and processing instructions are not kept when a sink watches.
+    XmlParseSink* sink = nullptr;
+};
+
 // An owned libxml2 document. Move-only.
 class XmlDocument {
 public:
@@ -88,6 +131,9 @@ public:
     // error, with the parser's reason (message and line) in *error.
     static XmlDocument parse(const QByteArray& bytes, QString* error = nullptr,
                              const QByteArray& httpCharset = QByteArray());
+    // The same with the options above.
+    static XmlDocument parse(const QByteArray& bytes, const XmlParseOptions& options,
+                             QString* error = nullptr);
     // Reads the file and parses it as above; a missing or unreadable file is an error too.
     // Every error text of this function starts with the file's path.
     static XmlDocument fromFile(const QString& path, QString* error = nullptr);

@@ -1,12 +1,9 @@
 #include "feedcheck.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QRegularExpression>
 #include <QUrl>
 
-#include "platform/xmldocument.h"
+#include "feed/feedparser.h"
 #include "store/storeaccess.h"
 
 namespace quorvel {
@@ -72,71 +69,43 @@ bool looksLikeHtml(const QByteArray& body) {
     return head.contains("<html") || head.contains("<!doctype html") || head.contains("<head");
 }
 
-// An HTML page: its root is html, or it does not parse as XML but reads like HTML.
-bool isWebPage(const XmlDocument& document, const QByteArray& body) {
-    if (!document.isNull())
-        return document.documentElement().name().compare(QLatin1String("html"),
-                                                         Qt::CaseInsensitive) == 0;
-    return looksLikeHtml(body);
-}
-
-FeedCheck checkJsonFeed(const QByteArray& body) {
-    FeedCheck check;
-    const QJsonObject feed = QJsonDocument::fromJson(body).object();
-    if (!feed.value(QStringLiteral("version")).toString().contains(QLatin1String("jsonfeed"))) {
-        check.reason = QStringLiteral("not a feed");
-        return check;
-    }
-    check.ok = true;
-    check.title = feed.value(QStringLiteral("title")).toString();
-    check.items = static_cast<int>(feed.value(QStringLiteral("items")).toArray().size());
-    return check;
-}
-
 } // namespace
 
 FeedCheck checkFetchedFeed(const FetchResult& fetched, const QString& url) {
-    if (fetched.ok && fetched.body.trimmed().startsWith('{'))
-        return checkJsonFeed(fetched.body);
-    const XmlDocument document =
-        fetched.ok ? XmlDocument::parse(fetched.body, nullptr, fetched.charset) : XmlDocument();
-    FeedCheck check = checkParsedFeed(fetched, document);
-    if (fetched.ok && isWebPage(document, fetched.body))
-        check.feeds =
-            announcedFeeds(fetched.body, fetched.finalUrl.isEmpty() ? url : fetched.finalUrl);
+    const QString address = fetched.finalUrl.isEmpty() ? url : fetched.finalUrl;
+    FeedParseResult parsed;
+    if (fetched.ok) {
+        FeedParseOptions options;
+        // Enough to count what people read; the parse keeps no more than this.
+        options.articleLimit = 1000;
+        options.httpCharset = fetched.charset;
+        options.address = QUrl(address);
+        parsed = parseFeed(fetched.body, options);
+    }
+    FeedCheck check = checkParsedFeed(fetched, parsed);
+    if (fetched.ok && !check.ok && looksLikeHtml(fetched.body))
+        check.feeds = announcedFeeds(fetched.body, address);
     return check;
 }
 
-FeedCheck checkParsedFeed(const FetchResult& fetched, const XmlDocument& document) {
+FeedCheck checkParsedFeed(const FetchResult& fetched, const FeedParseResult& parsed) {
     FeedCheck check;
     if (!fetched.ok) {
         check.reason = transportReason(fetched);
         return check;
     }
-    const QString root = document.isNull() ? QString() : document.documentElement().name();
-    if (root == QLatin1String("rss") || root.endsWith(QLatin1String("RDF"))) {
+    if (parsed.status == FeedParseStatus::Loaded) {
         check.ok = true;
-        const XmlNode top = document.documentElement();
-        const XmlNode channel = top.firstChildElement(QStringLiteral("channel"));
-        check.title =
-            channel.isNull()
-                ? QString()
-                : nodeTextOr(channel.firstChildElement(QStringLiteral("title")), QString());
-        check.items = static_cast<int>(document.selectNodes(QStringLiteral("//item")).size());
+        check.title = parsed.feed.plainTitle;
+        check.items = static_cast<int>(parsed.feed.items.size());
         return check;
     }
-    if (root == QLatin1String("feed")) {
-        check.ok = true;
-        const XmlNode top = document.documentElement();
-        check.title = nodeTextOr(top.firstChildElement(QStringLiteral("title")), QString());
-        check.items = static_cast<int>(top.childElements(QStringLiteral("entry")).size());
-        return check;
-    }
-    if (isWebPage(document, fetched.body))
+    if (looksLikeHtml(fetched.body))
         check.reason = QStringLiteral("a web page, not a feed");
     else
-        check.reason =
-            document.isNull() ? QStringLiteral("not well-formed") : QStringLiteral("not a feed");
+        check.reason = parsed.status == FeedParseStatus::NotAFeed
+                           ? QStringLiteral("not a feed")
+                           : QStringLiteral("not well-formed");
     return check;
 }
 

@@ -7,7 +7,7 @@
 
 namespace quorvel {
 
-class XmlDocument;
+struct FeedParseResult;
 
 // What one look at a feed's address found.
 struct FeedCheck {
@@ -25,10 +25,10 @@ struct FeedCheck {
 // against the page's address) are listed.
 FeedCheck checkFetchedFeed(const FetchResult& fetched, const QString& url);
 
-// Judges a fetch and the document parsed from its body (null when the body is no XML) as
-// the refresh cycle has them: the same verdicts, without parsing again and without the
-// feeds a web page announces.
-FeedCheck checkParsedFeed(const FetchResult& fetched, const XmlDocument& document);
+// Judges a fetch and the feed parsed from its body as the refresh cycle has them: the same
+// verdicts, without parsing again and without the feeds a web page announces. The item
+// count is that of the parse, so at most the article limit it was given.
+FeedCheck checkParsedFeed(const FetchResult& fetched, const FeedParseResult& parsed);
 
 // One line for people: "Title: loaded with 3 items" or "Failed: HTTP 404".
 QString feedCheckSummary(const FeedCheck& check);

@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include "feed/feedparser.h"
 #include "refresh/feedcheck.h"
 
 namespace quorvel {
@@ -21,8 +22,8 @@ using FeedOutcomes = std::vector<FeedOutcome>;
 
 // The outcome of a fetched feed, from the fetch and the document the cycle parsed of it.
 inline FeedOutcome feedOutcome(const QString& url, const FetchResult& fetched,
-                               const XmlDocument& document) {
-    return FeedOutcome{url, checkParsedFeed(fetched, document)};
+                               const FeedParseResult& parsed) {
+    return FeedOutcome{url, checkParsedFeed(fetched, parsed)};
 }
 
 // The outcome of an enabled entry that has no address to fetch.

@@ -1,74 +1,31 @@
 #include "pagemarkup.h"
 
-#include <unordered_set>
-
 #include "refresh/htmlsanitizer.h"
-#include "platform/xmldocument.h"
-#include "store/storeaccess.h"
 
 namespace quorvel {
 
 namespace {
-
-QString childText(const XmlNode& parent, const QString& name, const QString& fallback) {
-    return nodeTextOr(parent.firstChildElement(name), fallback);
-}
-
-// A channel's or item's title: its plain <title>, else a namespaced one such as <dc:title>,
-// which some feeds carry instead.
-QString titleText(const XmlNode& parent, const QString& fallback) {
-    XmlNode title = parent.firstChildElement(QStringLiteral("title"));
-    if (title.isNull()) {
-        for (const XmlNode& child : parent.childElements()) {
-            if (child.name() == QLatin1String("title")) {
-                title = child;
-                break;
-            }
-        }
-    }
-    return nodeTextOr(title, fallback);
-}
 
 // A feed URL placed in a single-quoted attribute.
 QString urlAttribute(const QString& url, const QUrl& base) {
     return escapeAttribute(safeUrl(url, base));
 }
 
-struct ItemWriter {
-    const QUrl& base;
-    int articleLimit;
-    bool headingsOnly;
-    bool isFirstSlot;
-    QString* page;
-    QString* firstItemTitle;
-    int counter = 1;
-
-    // Appends one item; false once the article limit is reached.
-    bool write(const XmlNode& item) {
-        const QString title = titleText(item, QString());
-        const QString link = childText(item, QStringLiteral("link"), QStringLiteral("#"));
-        const QString date = childText(item, QStringLiteral("pubDate"), QString());
-        page->append(QLatin1String("<a href='"));
-        page->append(urlAttribute(link, base));
-        page->append(QLatin1String("' target='_blank'>"));
-        page->append(sanitizeHtml(title, base));
-        page->append(QLatin1String("</a><br /><span class='bDate'>"));
-        page->append(sanitizeHtml(date, base));
-        if (headingsOnly) {
-            page->append(QLatin1String("</span><br />"));
-        } else {
-            const QString description =
-                childText(item, QStringLiteral("description"), QStringLiteral("No Description"));
-            page->append(QLatin1String("</span><p>"));
-            page->append(sanitizeHtml(description, base));
-            page->append(QLatin1String("</p><br /><br />"));
-        }
-        if (isFirstSlot && counter == 1)
-            *firstItemTitle = title;
-        ++counter;
-        return counter <= articleLimit;
+void appendItem(const FeedItem& item, bool headingsOnly, const QUrl& base, QString* page) {
+    page->append(QLatin1String("<a href='"));
+    page->append(urlAttribute(item.link, base));
+    page->append(QLatin1String("' target='_blank'>"));
+    page->append(sanitizeHtml(item.title, base));
+    page->append(QLatin1String("</a><br /><span class='bDate'>"));
+    page->append(sanitizeHtml(item.date, base));
+    if (headingsOnly) {
+        page->append(QLatin1String("</span><br />"));
+    } else {
+        page->append(QLatin1String("</span><p>"));
+        page->append(sanitizeHtml(item.description, base));
+        page->append(QLatin1String("</p><br /><br />"));
     }
-};
+}
 
 QString fixedPage(const QString& styleBlock, const QLatin1String& message) {
     return QLatin1String("<html><body>") + styleBlock +
@@ -78,33 +35,20 @@ QString fixedPage(const QString& styleBlock, const QLatin1String& message) {
 
 } // namespace
 
-void appendFeedMarkup(const XmlDocument& feed, int articleLimit, bool headingsOnly,
-                      bool isFirstSlot, QString* pageText, QString* firstItemTitle,
-                      const QUrl& feedAddress) {
-    QString channelTitle = QStringLiteral("No Title");
-    QString buildDate = QStringLiteral("No Date");
-    for (const XmlNode& channel : queryNodes(feed, QStringLiteral("//channel"))) {
-        channelTitle = titleText(channel, QStringLiteral("No Title"));
-        buildDate = childText(channel, QStringLiteral("lastBuildDate"), QStringLiteral("No Date"));
-    }
-    QString imageUrl;
-    QString imageLink;
-    for (const XmlNode& image : queryNodes(feed, QStringLiteral("//channel//image"))) {
-        imageUrl = childText(image, QStringLiteral("url"), QString());
-        imageLink = childText(image, QStringLiteral("link"), QStringLiteral("#"));
-    }
-
+bool appendFeedMarkup(const Feed& feed, bool headingsOnly, bool isFirstSlot, QString* pageText,
+                      QString* firstItemTitle, const QUrl& feedAddress,
+                      const std::atomic<bool>* cancel) {
     QString& page = *pageText;
     page.append(QLatin1String("<a name='"));
-    page.append(escapeAttribute(channelTitle));
+    page.append(escapeAttribute(feed.title));
     page.append(QLatin1String("'></a>"));
-    const QString safeTitle = sanitizeHtml(channelTitle, feedAddress);
-    const QString safeDate = sanitizeHtml(buildDate, feedAddress);
-    if (!headingsOnly && !imageUrl.isEmpty()) {
+    const QString safeTitle = sanitizeHtml(feed.title, feedAddress);
+    const QString safeDate = sanitizeHtml(feed.buildDate, feedAddress);
+    if (!headingsOnly && !feed.imageUrl.isEmpty()) {
         page.append(QLatin1String("<a href='"));
-        page.append(urlAttribute(imageLink, feedAddress));
+        page.append(urlAttribute(feed.imageLink, feedAddress));
         page.append(QLatin1String("'><img border='0' src='"));
-        page.append(urlAttribute(imageUrl, feedAddress));
+        page.append(urlAttribute(feed.imageUrl, feedAddress));
         page.append(QLatin1String("'></a><br />"));
         page.append(safeTitle);
         page.append(QLatin1String("<br />"));
@@ -117,24 +61,15 @@ void appendFeedMarkup(const XmlDocument& feed, int articleLimit, bool headingsOn
     page.append(safeDate);
     page.append(QLatin1String("</span><br /><br />"));
 
-    ItemWriter writer{feedAddress, articleLimit, headingsOnly, isFirstSlot, pageText, firstItemTitle};
-    // Items below a channel come first; then items anywhere else (RSS 1.0 keeps them beside
-    // the channel). An item already listed is not listed twice.
-    std::unordered_set<const void*> listed;
-    for (const XmlNode& item : queryNodes(feed, QStringLiteral("//channel//item"))) {
-        listed.insert(item.handle());
-        if (!writer.write(item))
-            break;
+    for (const FeedItem& item : feed.items) {
+        if (cancel != nullptr && cancel->load(std::memory_order_relaxed))
+            return false;
+        appendItem(item, headingsOnly, feedAddress, pageText);
     }
-    if (writer.counter <= articleLimit) {
-        for (const XmlNode& item : queryNodes(feed, QStringLiteral("//item"))) {
-            if (listed.count(item.handle()))
-                continue;
-            if (!writer.write(item))
-                break;
-        }
-    }
+    if (isFirstSlot && !feed.items.empty())
+        *firstItemTitle = feed.items.front().title;
     page.append(QLatin1String("<hr>"));
+    return true;
 }
 
 QString pageSkeleton(const QString& styleBlock, const QString& pageText) {

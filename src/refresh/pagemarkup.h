@@ -1,20 +1,22 @@
 #pragma once
 
+#include <atomic>
+
 #include <QString>
 #include <QUrl>
 
+#include "feed/feed.h"
+
 namespace quorvel {
 
-class XmlDocument;
-
-// Appends one fetched feed to the page text: anchor, heading (linked image or plain),
-// at most articleLimit items (at least one when any is below a channel) in full or
-// headings-only form, then "<hr>". Feed texts are sanitised; texts inside attribute
-// values are escaped; relative URLs in them are resolved against feedAddress. When
-// isFirstSlot and an item is listed, *firstItemTitle receives the first item's title.
-void appendFeedMarkup(const XmlDocument& feed, int articleLimit, bool headingsOnly,
-                      bool isFirstSlot, QString* pageText, QString* firstItemTitle,
-                      const QUrl& feedAddress = QUrl());
+// Appends one parsed feed to the page text: anchor, heading (linked image or plain), its
+// items in full or headings-only form, then "<hr>". Feed texts are sanitised; texts inside
+// attribute values are escaped; relative URLs in them are resolved against feedAddress.
+// When isFirstSlot and an item is listed, *firstItemTitle receives the first item's title.
+// Returns false, the page text half-written, when *cancel turned true between items.
+bool appendFeedMarkup(const Feed& feed, bool headingsOnly, bool isFirstSlot, QString* pageText,
+                      QString* firstItemTitle, const QUrl& feedAddress = QUrl(),
+                      const std::atomic<bool>* cancel = nullptr);
 
 // "<html><body>" + style block + feed markup + "</body></html>".
 QString pageSkeleton(const QString& styleBlock, const QString& pageText);

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QSet>
 
+#include "feed/feedparser.h"
 #include "platform/fetcher.h"
 #include "platform/xmldocument.h"
 #include "refresh/badfeedlog.h"
@@ -168,27 +169,37 @@ CycleEnd RefreshCycle::refreshFeeds() {
             return CycleEnd::Cancelled;
         const FeedSlot& slot = entries[i];
         if (!slot.disabled) {
-            XmlDocument feed;
-            QUrl feedAddress;
+            FeedParseResult parsed;
+            FeedParseOptions options;
+            options.articleLimit = slot.articleLimit;
+            options.cancel = &m_cancelled;
             if (requestOf[i] >= 0) {
                 const FetchResult result = batch->take(static_cast<std::size_t>(requestOf[i]));
                 if (m_cancelled)
                     return CycleEnd::Cancelled;
+                options.httpCharset = result.charset;
+                options.address = QUrl(result.finalUrl.isEmpty() ? slot.url : result.finalUrl);
                 if (result.ok)
-                    feed = XmlDocument::parse(result.body, nullptr, result.charset);
-                feedAddress = QUrl(result.finalUrl.isEmpty() ? slot.url : result.finalUrl);
-                outcomes.push_back(feedOutcome(slot.url, result, feed));
+                    parsed = parseFeed(result.body, options);
+                outcomes.push_back(feedOutcome(slot.url, result, parsed));
             } else {
                 outcomes.push_back(missingAddressOutcome(slot.url));
             }
-            if (feed.isNull()) {
+            if (parsed.status == FeedParseStatus::Cancelled)
+                return CycleEnd::Cancelled;
+            // A document without a feed is shown as the empty feed it reads as, and logged,
+            // so that the user learns of the address that serves no feed.
+            if (parsed.status == FeedParseStatus::Failed ||
+                parsed.status == FeedParseStatus::NotAFeed) {
                 failedFeeds.insert(slot.url);
                 if (badFeeds.logBadFeed(slot.url))
                     m_errorFlag = true;
-            } else {
-                appendFeedMarkup(feed, slot.articleLimit, slot.headingsOnly, i == 0, &pageText,
-                                 &m_firstItemTitle, feedAddress);
             }
+            if ((parsed.status == FeedParseStatus::Loaded ||
+                 parsed.status == FeedParseStatus::NotAFeed) &&
+                !appendFeedMarkup(parsed.feed, slot.headingsOnly, i == 0, &pageText,
+                                  &m_firstItemTitle, options.address, &m_cancelled))
+                return CycleEnd::Cancelled;
         }
         const QString position = QString::number(i + 1);
         m_port.setTitle(kTitle + QLatin1Char(' ') + position + QStringLiteral(" of ") + count);

@@ -5,6 +5,7 @@
 #include <QSet>
 #include <QUrl>
 
+#include "feed/feedparser.h"
 #include "platform/atomicfile.h"
 #include "platform/fetcher.h"
 #include "platform/xmldocument.h"
@@ -139,19 +140,25 @@ QString opmlImportSummary(const OpmlImportResult& result, const QString& into) {
     return text;
 }
 
-QString lookUpFeedTitle(const XmlDocument& feed) {
-    QString title;
-    for (const XmlNode& channel : feed.selectNodes(QStringLiteral("//channel")))
-        title = nodeTextOr(channel.firstChildElement(QStringLiteral("title")),
-                           QStringLiteral("No Title"));
-    return title;
+QString lookUpFeedTitle(const FetchResult& result) {
+    if (!result.ok)
+        return kNotFound;
+    FeedParseOptions options;
+    options.articleLimit = 0; // the title is all the export reads
+    options.httpCharset = result.charset;
+    const FeedParseResult parsed = parseFeed(result.body, options);
+    switch (parsed.status) {
+    case FeedParseStatus::Loaded:
+        return parsed.feed.plainTitle;
+    case FeedParseStatus::NotAFeed:
+        return QString();
+    default:
+        return kNotFound;
+    }
 }
 
 QString lookUpFeedTitle(Fetcher& fetcher, const QString& url) {
-    const FetchResult result = fetcher.fetch(url);
-    const XmlDocument feed =
-        result.ok ? XmlDocument::parse(result.body, nullptr, result.charset) : XmlDocument();
-    return feed.isNull() ? kNotFound : lookUpFeedTitle(feed);
+    return lookUpFeedTitle(fetcher.fetch(url));
 }
 
 bool buildOpmlExport(const FeedStore& store, Fetcher& fetcher, QString* text, QString* error,
@@ -177,9 +184,7 @@ bool buildOpmlExport(const FeedStore& store, Fetcher& fetcher, QString* text, QS
     std::unique_ptr<FetchBatch> batch = fetcher.start(urls);
     for (int i = 0; i < urls.size(); ++i) {
         const FetchResult result = batch->take(static_cast<std::size_t>(i));
-        const XmlDocument feed =
-            result.ok ? XmlDocument::parse(result.body, nullptr, result.charset) : XmlDocument();
-        const QString title = xmlAttribute(feed.isNull() ? kNotFound : lookUpFeedTitle(feed));
+        const QString title = xmlAttribute(lookUpFeedTitle(result));
         out += QStringLiteral("<outline text=\"") + title + QStringLiteral("\" title=\"") + title +
                QStringLiteral("\" xmlUrl = \"") + xmlAttribute(urls.at(i)) +
                QStringLiteral("\" />") + crlf;

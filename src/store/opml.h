@@ -12,6 +12,7 @@ namespace quorvel {
 class FeedStore;
 class Fetcher;
 class XmlDocument;
+struct FetchResult;
 
 // Why an OPML import added nothing.
 enum class OpmlImportFailure {
@@ -57,9 +58,10 @@ QString opmlImportFailureText(const OpmlImportResult& result);
 // K were not web addresses".
 QString opmlImportSummary(const OpmlImportResult& result, const QString& into = QString());
 
-// The channel title of a fetched feed document: the first title of the last channel,
-// "No Title" when that channel has none, empty without a channel.
-QString lookUpFeedTitle(const XmlDocument& feed);
+// The channel title of a fetched feed (any format) as the feed writes it: "No Title" when
+// the feed has none, empty for a document that holds no feed, "url not found" when the
+// fetch failed or the document does not read.
+QString lookUpFeedTitle(const FetchResult& result);
 // Fetches url and looks its title up; "url not found" when it cannot be fetched or parsed.
 QString lookUpFeedTitle(Fetcher& fetcher, const QString& url);
 

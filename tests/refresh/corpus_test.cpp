@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include "feed/feedparser.h"
 #include "platform/xmldocument.h"
 #include "refresh/htmlsanitizer.h"
 #include "refresh/pagemarkup.h"
@@ -47,11 +48,18 @@ struct Page {
     QString firstTitle;
 };
 
-Page buildPage(const XmlDocument& doc, bool headingsOnly = false) {
+Page buildPage(const Feed& feed, bool headingsOnly = false) {
     Page page;
-    appendFeedMarkup(doc, 10, headingsOnly, true, &page.text, &page.firstTitle,
+    appendFeedMarkup(feed, headingsOnly, true, &page.text, &page.firstTitle,
                      QUrl(QStringLiteral("http://example.com/feed/")));
     return page;
+}
+
+FeedParseResult parse(const QByteArray& bytes, const QByteArray& charset = QByteArray()) {
+    FeedParseOptions options;
+    options.httpCharset = charset;
+    options.address = QUrl(QStringLiteral("http://example.com/feed/"));
+    return parseFeed(bytes, options);
 }
 
 QString decodeBasicEntities(QString text) {
@@ -91,11 +99,14 @@ TEST(Corpus, EveryDocumentParsesAndBuildsItsPageQuicklyWithValidText) {
         timer.start();
         const XmlDocument doc =
             XmlDocument::parse(bytes, &error, headerCharset(openingComment(bytes)));
-        const Page full = buildPage(doc), headings = buildPage(doc, true);
+        const FeedParseResult feed = parse(bytes, headerCharset(openingComment(bytes)));
+        const Page full = buildPage(feed.feed), headings = buildPage(feed.feed, true);
         if (timer.elapsed() > 1000)
             problems << QStringLiteral("took %1 ms: %2").arg(timer.elapsed()).arg(path);
         if (doc.isNull() && error.isEmpty())
             problems << "failed without a reason: " + path;
+        if (feed.status == FeedParseStatus::Failed && feed.error.isEmpty())
+            problems << "feed failed without a reason: " + path;
         // No lone surrogates, so the UTF-8 form is valid and converts back to the same text.
         for (const QString& text :
              {error, full.text, full.firstTitle, headings.text, headings.firstTitle})
@@ -146,7 +157,7 @@ TEST(Corpus, PageTitlesAgreeWithTheRssAndRdfCases) {
         if (!m.hasMatch())
             continue;
         ++cases;
-        const Page page = buildPage(XmlDocument::parse(bytes));
+        const Page page = buildPage(parse(bytes).feed);
         QString ours = QStringLiteral("<no item>");
         if (m.captured(1) == u"feed") {
             const auto h = heading.match(page.text);
@@ -167,6 +178,39 @@ TEST(Corpus, PageTitlesAgreeWithTheRssAndRdfCases) {
         << disagreeing.join('\n').toStdString();
 }
 
+TEST(Corpus, EveryRealWorldFeedShowsItsTitleAndItems) {
+    const QStringList files = corpusFiles({"realworld"});
+    if (files.isEmpty())
+        GTEST_SKIP() << "no corpus at " QUORVEL_CORPUS;
+    // Files that hold no item as published, and why.
+    const QMap<QString, QString> exceptions = {
+        {"feedjira-feedjira__GoogleBlogSearchpauldix.xml", "a search feed with no result"},
+        {"feed-rs-feed-rs__rss_2.0_invalid_1.xml",
+         "cut off after the channel's head, before any item: not a feed a reader can show"},
+    };
+    static const QRegularExpression heading(
+        QStringLiteral("^<a name='[^']*'></a>(?:<span class='heading'>|<a href=)"));
+    int checked = 0;
+    QStringList problems;
+    for (const QString& path : files) {
+        const QString name = QFileInfo(path).fileName();
+        if (name == u"README.md" || name == u"SOURCES.tsv" || exceptions.contains(name))
+            continue;
+        ++checked;
+        const FeedParseResult feed = parse(readFile(path));
+        const Page page = buildPage(feed.feed);
+        if (feed.status != FeedParseStatus::Loaded)
+            problems << name + ": " + feed.error;
+        else if (!heading.match(page.text).hasMatch() || page.text.contains(u"'No Title'"))
+            problems << name + ": no channel title";
+        else if (!page.text.contains(u"target='_blank'"))
+            problems << name + ": no item";
+    }
+    EXPECT_GE(checked, 270);
+    EXPECT_TRUE(problems.isEmpty()) << problems.size() << " problems:\n"
+                                    << problems.join('\n').toStdString();
+}
+
 TEST(Corpus, NothingActiveFromTheSanitiserCasesReachesThePage) {
     const QStringList files = corpusFiles({"feedparser/wellformed/sanitize"});
     if (files.isEmpty())
@@ -181,7 +225,7 @@ TEST(Corpus, NothingActiveFromTheSanitiserCasesReachesThePage) {
     int withItems = 0;
     QStringList problems;
     for (const QString& path : files) {
-        const QString page = buildPage(XmlDocument::parse(readFile(path))).text;
+        const QString page = buildPage(parse(readFile(path)).feed).text;
         withItems += page.contains(QLatin1String("target='_blank'"));
         const QString name = QFileInfo(path).fileName();
         if (const auto m = forbiddenElement.match(page); m.hasMatch())

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "platform/xmldocument.h"
+#include "feed/feedparser.h"
 #include "refresh/pagemarkup.h"
 
 namespace quorvel {
@@ -13,11 +13,14 @@ struct Rendered {
 
 Rendered render(const QByteArray& xml, int limit, bool headingsOnly = true, bool firstSlot = true,
                 const QUrl& feedAddress = QUrl()) {
-    QString error, page;
-    const XmlDocument doc = XmlDocument::parse(xml, &error);
-    EXPECT_FALSE(doc.isNull()) << error.toStdString();
+    QString page;
+    FeedParseOptions options;
+    options.articleLimit = limit;
+    options.address = feedAddress;
+    const FeedParseResult parsed = parseFeed(xml, options);
+    EXPECT_NE(parsed.status, FeedParseStatus::Failed) << parsed.error.toStdString();
     Rendered r;
-    appendFeedMarkup(doc, limit, headingsOnly, firstSlot, &page, &r.firstTitle, feedAddress);
+    appendFeedMarkup(parsed.feed, headingsOnly, firstSlot, &page, &r.firstTitle, feedAddress);
     r.page = page.toStdString();
     return r;
 }

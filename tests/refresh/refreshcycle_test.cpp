@@ -8,6 +8,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include "feed/feedparser.h"
 #include "loopbackserver.h"
 #include "platform/curlfetcher.h"
 #include "platform/xmldocument.h"
@@ -174,9 +175,8 @@ TEST_F(RefreshCycleTest, FullRunRendersFeedsLogsFailuresAndReportsProgressInSlot
     EXPECT_EQ(cycle.firstItemTitle(), "Alpha item 1");
 
     QString expected, ignored;
-    appendFeedMarkup(XmlDocument::parse(rssFeed("Alpha", 3)), 10, false, true, &expected, &ignored);
-    appendFeedMarkup(XmlDocument::parse(rssFeed("Gamma", 1)), 10, false, false, &expected,
-                     &ignored);
+    appendFeedMarkup(parseFeed(rssFeed("Alpha", 3), {}).feed, false, true, &expected, &ignored);
+    appendFeedMarkup(parseFeed(rssFeed("Gamma", 1), {}).feed, false, false, &expected, &ignored);
     EXPECT_EQ(page(), pageSkeleton(buildStyleBlock(cycle.settings()), expected));
     EXPECT_EQ(server.requestCount("/c"), 1) << "the disabled entry is not fetched";
 
@@ -266,6 +266,28 @@ TEST_F(RefreshCycleTest, EachEnabledFeedsOutcomeIsReportedOnceInStoreOrderBefore
     RefreshCycle offline(store, fetcher, port, offlineProbe());
     EXPECT_EQ(offline.refreshFeeds(), CycleEnd::Offline);
     EXPECT_EQ(port.outcomeRuns.size(), 1u);
+}
+
+TEST_F(RefreshCycleTest, AtomRendersAndADocumentWithoutFeedIsShownEmptyAndLogged) {
+    server.setRoute("/atom", served("<feed xmlns='http://www.w3.org/2005/Atom'><title>Blog</title>"
+                                    "<entry><title>Post</title><link href='/p/1'/></entry></feed>"));
+    server.setRoute("/page", served("<html><body><p>a web page</p></body></html>"));
+    writeStore(feedEntry("/atom") + feedEntry("/page"));
+    port.answers.push_back(MessageAnswer::Cancel);
+    RefreshCycle cycle(store, fetcher, port, onlineProbe());
+    EXPECT_EQ(cycle.refreshFeeds(), CycleEnd::PageWritten);
+
+    EXPECT_EQ(cycle.firstItemTitle(), "Post");
+    const QString text = page();
+    EXPECT_TRUE(text.contains("<span class='heading'>Blog</span>"));
+    EXPECT_TRUE(text.contains("<a href='" + server.url("/p/1") + "' target='_blank'>Post</a>"))
+        << "the entry's link resolves against where the feed came from";
+    EXPECT_TRUE(text.contains("<a name='No Title'></a><span class='heading'>No Title</span><br />"
+                              "<span class='bDate'>No Date</span><br /><br /><hr>"));
+    const QStringList log = QString::fromUtf8(readFile(store.errorLogPath())).split("\r\n");
+    ASSERT_EQ(log.size(), 3) << log.join("|").toStdString();
+    EXPECT_TRUE(log[1].endsWith(" " + server.url("/page")));
+    EXPECT_EQ(port.prompts.size(), 1u) << "the user is offered the log";
 }
 
 TEST_F(RefreshCycleTest, OfflineOrAnEmptyProbeAnswerFetchesAndWritesNothing) {

@@ -282,6 +282,24 @@ TEST_F(FeedListOperations, OpmlExportSkipsDisabledFeedsLooksUpTitlesInOrderAndRe
     EXPECT_EQ(importOpml(store, target).added, 3);
 }
 
+TEST_F(FeedListOperations, OpmlExportTakesTheTitleOfEveryFeedFormat) {
+    test::LoopbackServer server;
+    server.setRoute("/atom", test::served("<feed xmlns='http://www.w3.org/2005/Atom'><title "
+                                          "type='text'>Atom &amp; Co</title></feed>"));
+    server.setRoute("/json", test::served(R"({"version": "https://jsonfeed.org/version/1.1",
+                                              "title": "Jay", "items": []})"));
+    server.setRoute("/page", test::served("<html><body>no feed</body></html>"));
+    const QString feed("<feed url='%1' disabled='false'/>");
+    fill((feed.arg(server.url("/atom")) + feed.arg(server.url("/json")) +
+          feed.arg(server.url("/page")))
+             .toUtf8());
+    CurlFetcher fetcher;
+    QString text, error;
+    ASSERT_TRUE(buildOpmlExport(store, fetcher, &text, &error)) << error.toStdString();
+    for (const char* outline : {"text=\"Atom &amp; Co\"", "text=\"Jay\"", "text=\"\""})
+        EXPECT_TRUE(text.contains(QLatin1String(outline))) << outline << "\n" << text.toStdString();
+}
+
 TEST(StoreTexts, BooleansAndVersionsReadAsWritten) {
     // 1 true, 0 false, -1 not a boolean.
     const std::pair<const char*, int> booleans[] = {

@@ -1,0 +1,95 @@
+#include "feedtext.h"
+
+#include <cstdio>
+
+#include <QDate>
+#include <QRegularExpression>
+
+namespace quorvel {
+
+QString escapeHtmlText(const QString& text) {
+    return text.toHtmlEscaped();
+}
+
+QString escapeHtmlTextKeepingReferences(const QString& text) {
+    static const QRegularExpression escapedReference(
+        QStringLiteral("&amp;(#[0-9]{1,7};|#[xX][0-9a-fA-F]{1,6};|[A-Za-z][A-Za-z0-9]{1,31};)"));
+    QString escaped = escapeHtmlText(text);
+    if (escaped.contains(QLatin1String("&amp;")))
+        escaped.replace(escapedReference, QStringLiteral("&\\1"));
+    return escaped;
+}
+
+namespace {
+
+// Reads `count` digits at *at into *value; false when they are not all there.
+bool readDigits(const QString& text, qsizetype* at, int count, int* value) {
+    int number = 0;
+    for (int i = 0; i < count; ++i, ++*at) {
+        if (*at >= text.size() || !text[*at].isDigit() || text[*at].unicode() > '9')
+            return false;
+        number = number * 10 + (text[*at].unicode() - '0');
+    }
+    *value = number;
+    return true;
+}
+
+bool skip(const QString& text, qsizetype* at, char16_t c) {
+    if (*at < text.size() && text[*at] == c) {
+        ++*at;
+        return true;
+    }
+    return false;
+}
+
+} // namespace
+
+QString displayDate(const QString& rfc3339) {
+    static const char* const days[] = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
+    static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    const QString text = rfc3339.trimmed();
+    qsizetype at = 0;
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, offsetHours = 0,
+        offsetMinutes = 0;
+    QChar sign = u'+';
+    bool ok = readDigits(text, &at, 4, &year) && skip(text, &at, u'-') &&
+              readDigits(text, &at, 2, &month) && skip(text, &at, u'-') &&
+              readDigits(text, &at, 2, &day);
+    if (ok && at < text.size() && (text[at] == u'T' || text[at] == u't' || text[at] == u' ')) {
+        ++at;
+        ok = readDigits(text, &at, 2, &hour) && skip(text, &at, u':') &&
+             readDigits(text, &at, 2, &minute);
+        if (ok && skip(text, &at, u':')) {
+            ok = readDigits(text, &at, 2, &second);
+            if (ok && (skip(text, &at, u'.') || skip(text, &at, u','))) {
+                while (at < text.size() && text[at].isDigit())
+                    ++at;
+            }
+        }
+        while (ok && at < text.size() && text[at] == u' ')
+            ++at;
+        if (ok && at < text.size()) {
+            const QStringView zone = QStringView(text).mid(at);
+            if (zone == u"Z" || zone == u"z" || zone == u"UTC" || zone == u"GMT") {
+                at = text.size();
+            } else if (text[at] == u'+' || text[at] == u'-') {
+                sign = text[at++];
+                ok = readDigits(text, &at, 2, &offsetHours);
+                skip(text, &at, u':');
+                ok = ok && readDigits(text, &at, 2, &offsetMinutes);
+            }
+        }
+    }
+    const QDate date(year, month, day);
+    if (!ok || at != text.size() || !date.isValid() || hour > 23 || minute > 59 || second > 60 ||
+        offsetHours > 23 || offsetMinutes > 59)
+        return escapeHtmlText(text);
+    char out[96]; // room for any int the compiler cannot rule out
+    std::snprintf(out, sizeof out, "%s, %02d %s %04d %02d:%02d:%02d %c%02d%02d",
+                  days[date.dayOfWeek() - 1], day, months[month - 1], year, hour, minute, second,
+                  char(sign.unicode()), offsetHours, offsetMinutes);
+    return QString::fromLatin1(out);
+}
+
+} // namespace quorvel
