@@ -87,6 +87,7 @@ struct LoopbackServer::Impl {
     std::map<QString, Response> routes;
     std::map<QString, int> counts;
     QList<ReceivedRequest> received;
+    std::atomic<qint64> sent = 0;
     ConcurrencyMeter ownMeter;
     std::vector<ConcurrencyMeter> meters{ownMeter}; // what every request enters
     // Touched by the accept thread only, then by the destructor once that thread is joined.
@@ -143,6 +144,22 @@ struct LoopbackServer::Impl {
         }
     }
 
+    static bool isFresh(const ReceivedRequest& request, const Response& response) {
+        const QByteArray noneMatch = request.header("If-None-Match");
+        if (!noneMatch.isEmpty())
+            return !response.etag.isEmpty() && noneMatch == response.etag;
+        const QByteArray since = request.header("If-Modified-Since");
+        return !since.isEmpty() && since == response.lastModified;
+    }
+
+    // sendAll, counted.
+    bool send(int fd, const char* data, qsizetype size) {
+        const bool ok = sendAll(fd, data, size);
+        if (ok)
+            sent += size;
+        return ok;
+    }
+
     bool answer(int fd, const ReceivedRequest& request, bool keepAlive) {
         const QString path = withoutQuery(request.target);
         Response response{404, "not found\n", "text/plain; charset=utf-8"};
@@ -160,6 +177,15 @@ struct LoopbackServer::Impl {
         }
         if (response.delayMs > 0 && waitFor(-1, 0, response.delayMs) != 0)
             return false;
+        const bool validated = response.status >= 200 && response.status <= 299;
+        if (validated && isFresh(request, response)) {
+            QByteArray head = "HTTP/1.1 304 Not Modified\r\n";
+            if (!response.etag.isEmpty())
+                head += "ETag: " + response.etag + "\r\n";
+            head += keepAlive ? "Connection: keep-alive\r\n\r\n" : "Connection: close\r\n\r\n";
+            scope.release();
+            return send(fd, head.constData(), head.size());
+        }
 
         const QByteArray body = response.gzip ? gzipped(response.body) : response.body;
         // Clients read the status code only; any reason phrase will do.
@@ -171,21 +197,25 @@ struct LoopbackServer::Impl {
             head += "Content-Encoding: gzip\r\n";
         for (const auto& [name, value] : response.headers)
             head += name + ": " + value + "\r\n";
+        if (validated && !response.etag.isEmpty())
+            head += "ETag: " + response.etag + "\r\n";
+        if (validated && !response.lastModified.isEmpty())
+            head += "Last-Modified: " + response.lastModified + "\r\n";
         head += keepAlive ? "Connection: keep-alive\r\n\r\n" : "Connection: close\r\n\r\n";
 
         if (response.endless && !body.isEmpty()) {
             const QByteArray chunk = QByteArray::number(body.size(), 16) + "\r\n" + body + "\r\n";
             // Ends when a write fails (the client left, or the destructor shut the socket).
-            for (bool ok = sendAll(fd, head.constData(), head.size()); ok;)
-                ok = waitFor(fd, POLLRDHUP, 0) == 0 && sendAll(fd, chunk.constData(), chunk.size());
+            for (bool ok = send(fd, head.constData(), head.size()); ok;)
+                ok = waitFor(fd, POLLRDHUP, 0) == 0 && send(fd, chunk.constData(), chunk.size());
             return false;
         }
         if (response.dripBytesPerSecond <= 0) {
             const QByteArray whole = head + body;
             scope.release();
-            return sendAll(fd, whole.constData(), whole.size());
+            return send(fd, whole.constData(), whole.size());
         }
-        if (!sendAll(fd, head.constData(), head.size()))
+        if (!send(fd, head.constData(), head.size()))
             return false;
         // Small pieces at a steady pace, twenty a second, until the client hangs up.
         const qsizetype piece = std::max(1, response.dripBytesPerSecond / 20);
@@ -196,7 +226,7 @@ struct LoopbackServer::Impl {
             const qsizetype size = std::min(piece, body.size() - offset);
             if (offset + size == body.size())
                 scope.release();
-            if (!sendAll(fd, body.constData() + offset, size))
+            if (!send(fd, body.constData() + offset, size))
                 return false;
         }
         return true;
@@ -258,6 +288,10 @@ int LoopbackServer::requestCount(const QString& path) const {
     std::lock_guard lock(m_impl->mutex);
     const auto it = m_impl->counts.find(withoutQuery(path.toUtf8()));
     return it == m_impl->counts.end() ? 0 : it->second;
+}
+
+qint64 LoopbackServer::bytesSent() const {
+    return m_impl->sent;
 }
 
 ConcurrencyMeter LoopbackServer::meter() const {
