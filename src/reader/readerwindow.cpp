@@ -186,6 +186,14 @@ void ReaderWindow::showPage(const QString& path) {
     post([this, path] { m_page->showFile(path); });
 }
 
+void ReaderWindow::pageUnchanged(const QString& path) {
+    // Reloading an unchanged page would cost the browser engine a full layout every cycle.
+    post([this, path] {
+        if (m_page->pageUrl() != QUrl::fromLocalFile(path))
+            m_page->showFile(path);
+    });
+}
+
 void ReaderWindow::applyOpacity(int alpha) {
     // The tool style was set when the window was made; only the opacity changes per cycle.
     post([this, alpha] { setWindowOpacity(qBound(1, alpha, 255) / 255.0); });

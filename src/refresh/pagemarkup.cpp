@@ -2,8 +2,8 @@
 
 #include <unordered_set>
 
-#include "refresh/htmlsanitizer.h"
 #include "platform/xmldocument.h"
+#include "refresh/htmlsanitizer.h"
 #include "store/storeaccess.h"
 
 namespace quorvel {
@@ -80,7 +80,7 @@ QString fixedPage(const QString& styleBlock, const QLatin1String& message) {
 
 void appendFeedMarkup(const XmlDocument& feed, int articleLimit, bool headingsOnly,
                       bool isFirstSlot, QString* pageText, QString* firstItemTitle,
-                      const QUrl& feedAddress) {
+                      const QUrl& feedAddress, const QString& staleNote) {
     QString channelTitle = QStringLiteral("No Title");
     QString buildDate = QStringLiteral("No Date");
     for (const XmlNode& channel : queryNodes(feed, QStringLiteral("//channel"))) {
@@ -98,7 +98,9 @@ void appendFeedMarkup(const XmlDocument& feed, int articleLimit, bool headingsOn
     page.append(QLatin1String("<a name='"));
     page.append(escapeAttribute(channelTitle));
     page.append(QLatin1String("'></a>"));
-    const QString safeTitle = sanitizeHtml(channelTitle, feedAddress);
+    QString safeTitle = sanitizeHtml(channelTitle, feedAddress);
+    if (!staleNote.isEmpty())
+        safeTitle += QLatin1Char(' ') + staleNote.toHtmlEscaped();
     const QString safeDate = sanitizeHtml(buildDate, feedAddress);
     if (!headingsOnly && !imageUrl.isEmpty()) {
         page.append(QLatin1String("<a href='"));
@@ -117,7 +119,8 @@ void appendFeedMarkup(const XmlDocument& feed, int articleLimit, bool headingsOn
     page.append(safeDate);
     page.append(QLatin1String("</span><br /><br />"));
 
-    ItemWriter writer{feedAddress, articleLimit, headingsOnly, isFirstSlot, pageText, firstItemTitle};
+    ItemWriter writer{feedAddress, articleLimit, headingsOnly,
+                      isFirstSlot, pageText,     firstItemTitle};
     // Items below a channel come first; then items anywhere else (RSS 1.0 keeps them beside
     // the channel). An item already listed is not listed twice.
     std::unordered_set<const void*> listed;

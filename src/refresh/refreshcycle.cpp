@@ -3,9 +3,14 @@
 #include <memory>
 #include <vector>
 
-#include <QDir>
-#include <QFileInfo>
+#include <sys/stat.h>
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+
+#include "platform/atomicfile.h"
 #include "platform/fetcher.h"
 #include "platform/xmldocument.h"
 #include "refresh/badfeedlog.h"
@@ -59,11 +64,128 @@ Message errorMessage(const QString& text) {
     return Message{QStringLiteral("Error"), text, MessageButtons::Ok, MessageIcon::Exclamation};
 }
 
+// The note in the heading of a feed shown from an older copy: the time that copy was last
+// found current, with the date when that was not today.
+QString staleNoteFor(const QDateTime& confirmedAt) {
+    const QLocale locale = QLocale::system();
+    const QDateTime local = confirmedAt.toLocalTime();
+    QString when = locale.toString(local.time(), QLocale::ShortFormat);
+    if (local.date() != QDate::currentDate())
+        when = locale.toString(local.date(), QLocale::ShortFormat) + QLatin1Char(' ') + when;
+    return QStringLiteral("(not updated since %1)").arg(when);
+}
+
+QString cacheFolderOf(const FeedStore& store) {
+    return store.folder() + QStringLiteral("/cache");
+}
+
 } // namespace
+
+struct RefreshCycle::Loaded {
+    XmlDocument document; // null when nothing of the feed can be shown
+    QUrl address;         // what relative links in it are resolved against
+    QString staleNote;    // set when an older copy stands in for the feed
+    bool failed = false;  // the feed did not load: it goes to error.log
+};
 
 RefreshCycle::RefreshCycle(const FeedStore& store, Fetcher& fetcher, ReaderPort& port,
                            QString probeAddress)
-    : m_store(store), m_fetcher(fetcher), m_port(port), m_probeAddress(std::move(probeAddress)) {}
+    : m_store(store), m_fetcher(fetcher), m_port(port), m_probeAddress(std::move(probeAddress)),
+      m_cache(cacheFolderOf(store)) {}
+
+RefreshCycle::Loaded RefreshCycle::fromCache(const QString& url, bool failed,
+                                             FetchSummary* summary) const {
+    Loaded loaded;
+    loaded.failed = failed;
+    const std::optional<CachedFeed> copy = m_cache.load(url);
+    if (copy && copy->hasBody) {
+        loaded.document = XmlDocument::parse(copy->body, nullptr, copy->charset);
+        loaded.address = QUrl(copy->finalUrl.isEmpty() ? url : copy->finalUrl);
+        loaded.staleNote = staleNoteFor(copy->confirmedAt);
+    }
+    if (!loaded.document.isNull())
+        ++summary->fromCache;
+    else if (!failed) {
+        // Waiting for the server with nothing to show: the feed did not load this time.
+        loaded.failed = true;
+    }
+    return loaded;
+}
+
+RefreshCycle::Loaded RefreshCycle::loadFeed(const QString& url, std::optional<FetchResult> result,
+                                            const std::optional<CachedFeed>& cached,
+                                            FetchSummary* summary) const {
+    if (!result) // the server asked us to wait
+        return fromCache(url, false, summary);
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    summary->bytesReceived += result->bytesReceived;
+    Loaded loaded;
+    if (result->ok && !result->notModified) {
+        loaded.document = XmlDocument::parse(result->body, nullptr, result->charset);
+        if (!loaded.document.isNull()) {
+            loaded.address = QUrl(result->finalUrl.isEmpty() ? url : result->finalUrl);
+            ++summary->fetched;
+            CachedFeed entry;
+            entry.url = url;
+            entry.hasBody = true;
+            entry.body = std::move(result->body);
+            entry.charset = result->charset;
+            entry.finalUrl = result->finalUrl;
+            entry.etag = result->etag;
+            entry.lastModified = result->lastModified;
+            entry.fetchedAt = now;
+            entry.confirmedAt = now;
+            m_cache.store(entry);
+            return loaded;
+        }
+    } else if (result->ok) {
+        // 304: the cached copy is current and is shown exactly as a fresh body would be.
+        const std::optional<CachedFeed> copy = m_cache.load(url);
+        if (copy && copy->hasBody)
+            loaded.document = XmlDocument::parse(copy->body, nullptr, copy->charset);
+        if (!loaded.document.isNull()) {
+            loaded.address = QUrl(copy->finalUrl.isEmpty() ? url : copy->finalUrl);
+            ++summary->unchanged;
+            m_cache.confirm(url, now);
+            return loaded;
+        }
+        // The copy turned out damaged: drop it and ask for the whole feed at once.
+        m_cache.remove(url);
+        return loadFeed(url, m_fetcher.fetch(url), std::nullopt, summary);
+    } else if (result->retryAfter) {
+        std::optional<CachedFeed> entry = cached && cached->hasBody ? m_cache.load(url) : cached;
+        if (!entry) {
+            entry = CachedFeed();
+            entry->url = url;
+        }
+        entry->retryAfter = std::min(*result->retryAfter, now.addSecs(kLongestBackOffSeconds));
+        m_cache.store(*entry);
+    }
+    return fromCache(url, true, summary);
+}
+
+void RefreshCycle::showPageFile(const QString& path) {
+    struct stat info {};
+    std::optional<PageStamp> stamp;
+    if (::stat(QFile::encodeName(path).constData(), &info) == 0)
+        stamp = PageStamp{info.st_dev, info.st_ino, qint64(info.st_size),
+                          qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec};
+    if (stamp && stamp == m_shownPage) {
+        m_port.pageUnchanged(path);
+        return;
+    }
+    m_port.showPage(path);
+    m_shownPage = stamp;
+}
+
+bool RefreshCycle::writePage(const QString& path, const QString& text, QString* error) {
+    const QByteArray bytes = textFileBytes(text, true);
+    QFile current(path);
+    if (current.open(QIODevice::ReadOnly) && current.size() == bytes.size() &&
+        current.readAll() == bytes)
+        return true;
+    return writeFileAtomically(path, bytes, error);
+}
 
 void RefreshCycle::cancel() {
     m_cancelled = true;
@@ -78,7 +200,7 @@ CycleEnd RefreshCycle::refreshFeeds() {
 
     // The final steps every run reaches: show the page on disk and apply the opacity.
     auto finish = [&](CycleEnd end) {
-        m_port.showPage(pagePath);
+        showPageFile(pagePath);
         m_port.applyOpacity(opacityFromText(m_settings.transText));
         return end;
     };
@@ -116,7 +238,7 @@ CycleEnd RefreshCycle::refreshFeeds() {
             errorMessage(QStringLiteral("The page could not be written.\n%1").arg(error)));
         return finish(CycleEnd::PageNotWritten);
     }
-    m_port.showPage(pagePath);
+    showPageFile(pagePath);
     if (!m_settings.startMinimised)
         m_port.setTitle(kTitle + QStringLiteral(" Loading..."));
 
@@ -132,12 +254,16 @@ CycleEnd RefreshCycle::refreshFeeds() {
         return finish(m_cancelled ? CycleEnd::Cancelled : CycleEnd::Offline);
 
     std::vector<FeedSlot> entries;
-    for (const XmlNode& feed : queryNodes(store, QStringLiteral("//feed")))
+    QStringList storedUrls;
+    for (const XmlNode& feed : queryNodes(store, QStringLiteral("//feed"))) {
         entries.push_back(readSlot(feed));
+        storedUrls << entries.back().url;
+    }
     releaseStore(store);
 
     if (entries.empty()) {
-        if (!writeTextFile(pagePath, noFeedsPage(m_settings.styleBlock), true, &error)) {
+        m_cache.prune(storedUrls);
+        if (!writePage(pagePath, noFeedsPage(m_settings.styleBlock), &error)) {
             m_port.prompt(
                 errorMessage(QStringLiteral("The page could not be written.\n%1").arg(error)));
             return finish(CycleEnd::PageNotWritten);
@@ -146,17 +272,30 @@ CycleEnd RefreshCycle::refreshFeeds() {
     }
 
     // Every enabled feed is requested at once; results are consumed in store order, so the
-    // page, the log and the progress come out as a one-by-one run would produce them.
-    QStringList urls;
+    // page, the log and the progress come out as a one-by-one run would produce them. A feed
+    // with a cached copy is asked for with its validators; one whose server asked for a
+    // pause is not asked before its time.
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    std::vector<FetchRequest> requests;
     std::vector<int> requestOf(entries.size(), -1);
+    std::vector<std::optional<CachedFeed>> cached(entries.size());
     for (std::size_t i = 0; i < entries.size(); ++i) {
-        if (!entries[i].disabled && entries[i].hasUrl) {
-            requestOf[i] = static_cast<int>(urls.size());
-            urls << entries[i].url;
+        if (entries[i].disabled || !entries[i].hasUrl)
+            continue;
+        cached[i] = m_cache.load(entries[i].url, false);
+        if (cached[i] && cached[i]->retryAfter && *cached[i]->retryAfter > now)
+            continue;
+        requestOf[i] = static_cast<int>(requests.size());
+        FetchRequest request{entries[i].url, {}, {}};
+        if (cached[i] && cached[i]->hasBody) {
+            request.etag = cached[i]->etag;
+            request.lastModified = cached[i]->lastModified;
         }
+        requests.push_back(std::move(request));
     }
-    std::unique_ptr<FetchBatch> batch = m_fetcher.start(urls);
+    std::unique_ptr<FetchBatch> batch = m_fetcher.start(requests);
     BadFeedLog badFeeds(m_store.errorLogPath());
+    FetchSummary summary;
 
     QString pageText;
     const QString count = QString::number(entries.size());
@@ -165,23 +304,25 @@ CycleEnd RefreshCycle::refreshFeeds() {
             return CycleEnd::Cancelled;
         const FeedSlot& slot = entries[i];
         if (!slot.disabled) {
-            XmlDocument feed;
-            QUrl feedAddress;
-            if (requestOf[i] >= 0) {
-                const FetchResult result = batch->take(static_cast<std::size_t>(requestOf[i]));
-                if (m_cancelled)
-                    return CycleEnd::Cancelled;
-                if (result.ok)
-                    feed = XmlDocument::parse(result.body, nullptr, result.charset);
-                feedAddress = QUrl(result.finalUrl.isEmpty() ? slot.url : result.finalUrl);
+            Loaded loaded;
+            loaded.failed = true; // an entry without an address
+            if (slot.hasUrl) {
+                std::optional<FetchResult> result;
+                if (requestOf[i] >= 0) {
+                    result = batch->take(static_cast<std::size_t>(requestOf[i]));
+                    if (m_cancelled)
+                        return CycleEnd::Cancelled;
+                }
+                loaded = loadFeed(slot.url, std::move(result), cached[i], &summary);
             }
-            if (feed.isNull()) {
+            if (loaded.failed) {
+                ++summary.failed;
                 if (badFeeds.logBadFeed(slot.url))
                     m_errorFlag = true;
-            } else {
-                appendFeedMarkup(feed, slot.articleLimit, slot.headingsOnly, i == 0, &pageText,
-                                 &m_firstItemTitle, feedAddress);
             }
+            if (!loaded.document.isNull())
+                appendFeedMarkup(loaded.document, slot.articleLimit, slot.headingsOnly, i == 0,
+                                 &pageText, &m_firstItemTitle, loaded.address, loaded.staleNote);
         }
         const QString position = QString::number(i + 1);
         m_port.setTitle(kTitle + QLatin1Char(' ') + position + QStringLiteral(" of ") + count);
@@ -189,11 +330,13 @@ CycleEnd RefreshCycle::refreshFeeds() {
                           count + QChar(0));
     }
     batch.reset();
+    m_port.fetchSummary(summary);
+    m_cache.prune(storedUrls);
 
     m_port.setTitle(kTitle + QLatin1Char(' ') + shortDateText() + QStringLiteral(" v.") +
                     dottedVersion(m_settings.versionText));
     CycleEnd end = CycleEnd::PageWritten;
-    if (!writeTextFile(pagePath, pageSkeleton(m_settings.styleBlock, pageText), true, &error)) {
+    if (!writePage(pagePath, pageSkeleton(m_settings.styleBlock, pageText), &error)) {
         m_port.prompt(
             errorMessage(QStringLiteral("The page could not be written.\n%1").arg(error)));
         end = CycleEnd::PageNotWritten;
