@@ -1,6 +1,8 @@
 // Serves N synthetic RSS 2.0 feeds of M items from loopback servers on 127.0.0.1..10, each
-// request delayed by L ms, and times `quorvel --refresh` over them: wall time and the peak
-// resident memory of the refresh process, median of R runs.
+// request delayed by L ms and answered with validators (ETag, Last-Modified) as most feed
+// servers do, and times `quorvel --refresh` over them: wall time, the peak resident memory
+// of the refresh process and the bytes the servers sent, median of R runs. Each run is a
+// pair: a first cycle with an empty feed cache, then a second one when nothing changed.
 //
 // usage: refresh_bench [feeds=200] [items=30] [delayMs=100] [runs=5]
 
@@ -104,7 +106,10 @@ int main(int argc, char** argv) {
     for (int f = 0; f < feeds; ++f) {
         LoopbackServer& server = *servers[f % servers.size()];
         const QString path = QStringLiteral("/feed%1.xml").arg(f);
-        server.setRoute(path, served(syntheticFeed(f, items), delayMs));
+        quorvel::test::Response feed = served(syntheticFeed(f, items), delayMs);
+        feed.etag = "\"" + QByteArray::number(f) + "-1\"";
+        feed.lastModified = "Sun, 06 Dec 2026 10:00:00 GMT";
+        server.setRoute(path, feed);
         store += "<feed url='" + server.url(path).toUtf8() + "' num='" + QByteArray::number(items) +
                  "' headers='false' disabled='false'/>";
     }
@@ -117,27 +122,49 @@ int main(int argc, char** argv) {
     // Complete the store's settings once, so every timed run does the same work.
     runRefresh(dir.path(), servers[0]->url("/probe"));
 
-    std::vector<Sample> samples;
+    auto bytesSent = [&] {
+        qint64 total = 0;
+        for (const auto& server : servers)
+            total += server->bytesSent();
+        return total;
+    };
+    struct Series {
+        std::vector<double> walls;
+        std::vector<long> peaks;
+        std::vector<qint64> bytes;
+    } first, second;
     for (int r = 0; r < runs; ++r) {
-        samples.push_back(runRefresh(dir.path(), servers[0]->url("/probe")));
-        if (samples.back().status != 0) {
-            std::fprintf(stderr, "refresh failed with status %d\n", samples.back().status);
-            return 1;
+        for (Series* series : {&first, &second}) {
+            if (series == &first)
+                QDir(dir.path() + "/cache").removeRecursively();
+            const qint64 before = bytesSent();
+            const Sample sample = runRefresh(dir.path(), servers[0]->url("/probe"));
+            if (sample.status != 0) {
+                std::fprintf(stderr, "refresh failed with status %d\n", sample.status);
+                return 1;
+            }
+            series->walls.push_back(sample.seconds);
+            series->peaks.push_back(sample.peakKiB);
+            series->bytes.push_back(bytesSent() - before);
         }
     }
-    std::vector<double> walls;
-    std::vector<long> peaks;
-    for (const Sample& s : samples) {
-        walls.push_back(s.seconds);
-        peaks.push_back(s.peakKiB);
-    }
-    std::sort(walls.begin(), walls.end());
-    std::sort(peaks.begin(), peaks.end());
     std::printf("feeds=%d items=%d delay_ms=%d runs=%d\n", feeds, items, delayMs, runs);
-    std::printf("wall_s: median %.3f min %.3f max %.3f\n", walls[walls.size() / 2], walls.front(),
-                walls.back());
-    std::printf("peak_rss_mb: median %.1f max %.1f\n", peaks[peaks.size() / 2] / 1024.0,
-                peaks.back() / 1024.0);
+    for (Series* series : {&first, &second}) {
+        std::sort(series->walls.begin(), series->walls.end());
+        std::sort(series->peaks.begin(), series->peaks.end());
+        std::sort(series->bytes.begin(), series->bytes.end());
+        const char* name =
+            series == &first ? "first cycle (empty cache)" : "second cycle (nothing changed)";
+        std::printf("%s:\n", name);
+        std::printf("  wall_s: median %.3f min %.3f max %.3f\n",
+                    series->walls[series->walls.size() / 2], series->walls.front(),
+                    series->walls.back());
+        std::printf("  peak_rss_mb: median %.1f max %.1f\n",
+                    series->peaks[series->peaks.size() / 2] / 1024.0,
+                    series->peaks.back() / 1024.0);
+        std::printf("  bytes_sent: median %lld\n",
+                    static_cast<long long>(series->bytes[series->bytes.size() / 2]));
+    }
     QFile page(dir.path() + "/feeds.htm");
     std::printf("page_bytes: %lld\n", static_cast<long long>(page.size()));
     return 0;
