@@ -23,6 +23,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// How many connections a batch may hold open for each transfer it may run at once.
+constexpr long kIdleConnectionsPerTransfer = 4;
+
 void initCurlOnce() {
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
@@ -121,10 +124,13 @@ public:
             return;
         m_multi = curl_multi_init();
         if (m_multi) {
-            curl_multi_setopt(m_multi, CURLMOPT_MAX_TOTAL_CONNECTIONS,
-                              long(m_limits.maxConcurrent));
+            // startPending() keeps to maxConcurrent transfers; curl may keep more connections
+            // open, idle, so that requests taking turns between hosts reuse them instead of
+            // closing one and opening (and for https, handshaking) another per request.
+            const long open = long(m_limits.maxConcurrent) * kIdleConnectionsPerTransfer;
+            curl_multi_setopt(m_multi, CURLMOPT_MAX_TOTAL_CONNECTIONS, open);
             curl_multi_setopt(m_multi, CURLMOPT_MAX_HOST_CONNECTIONS, long(m_limits.maxPerHost));
-            curl_multi_setopt(m_multi, CURLMOPT_MAXCONNECTS, long(m_limits.maxConcurrent));
+            curl_multi_setopt(m_multi, CURLMOPT_MAXCONNECTS, open);
         }
         {
             std::lock_guard lock(m_registry->mutex);

@@ -180,10 +180,20 @@ void RefreshCycle::showPageFile(const QString& path) {
 
 bool RefreshCycle::writePage(const QString& path, const QString& text, QString* error) {
     const QByteArray bytes = textFileBytes(text, true);
+    // Compared piece by piece: the page of thousands of feeds runs to tens of megabytes.
     QFile current(path);
-    if (current.open(QIODevice::ReadOnly) && current.size() == bytes.size() &&
-        current.readAll() == bytes)
-        return true;
+    if (current.open(QIODevice::ReadOnly) && current.size() == bytes.size()) {
+        constexpr qint64 piece = 1024 * 1024;
+        qint64 offset = 0;
+        while (offset < bytes.size()) {
+            const QByteArray read = current.read(piece);
+            if (read.isEmpty() || QByteArrayView(bytes).sliced(offset, read.size()) != read)
+                break;
+            offset += read.size();
+        }
+        if (offset == bytes.size())
+            return true;
+    }
     return writeFileAtomically(path, bytes, error);
 }
 

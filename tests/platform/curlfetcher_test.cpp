@@ -127,6 +127,28 @@ TEST(CurlFetcher, sendsValidatorsAndReadsA304AndTheWaitA429Or503AsksFor) {
     EXPECT_EQ(retryAfterTime(" 30 ", before), before.addSecs(30));
 }
 
+TEST(CurlFetcher, reusesConnectionsWhenRequestsTakeTurnsBetweenHosts) {
+    std::vector<std::unique_ptr<LoopbackServer>> servers;
+    for (int i = 1; i <= 3; ++i) {
+        servers.push_back(std::make_unique<LoopbackServer>(QStringLiteral("127.0.0.%1").arg(i)));
+        servers.back()->setRoute("/f", served("<rss/>", 5));
+    }
+    QStringList urls;
+    for (int i = 0; i < 60; ++i)
+        urls << servers[std::size_t(i % 3)]->url("/f");
+    FetchLimits limits;
+    limits.maxConcurrent = 4;
+    limits.maxPerHost = 3;
+    CurlFetcher fetcher(limits);
+    auto batch = fetcher.start(urls);
+    for (int i = 0; i < 60; ++i)
+        EXPECT_TRUE(batch->take(std::size_t(i)).ok);
+    int connections = 0;
+    for (const auto& server : servers)
+        connections += server->connectionsAccepted();
+    EXPECT_LE(connections, 9) << "no connection closed only to open another";
+}
+
 // Reading a device or a FIFO would block for ever, and a local file would reach the page.
 TEST(CurlFetcher, refusesAtOnceEveryAddressThatIsNotHttpOrHttpsAndOpensNothing) {
     QTemporaryDir dir;

@@ -91,8 +91,16 @@ struct LoopbackServer::Impl {
     ConcurrencyMeter ownMeter;
     std::vector<ConcurrencyMeter> meters{ownMeter}; // what every request enters
     // Touched by the accept thread only, then by the destructor once that thread is joined.
-    // Sockets stay open until then, so shutdown() there never hits a reused descriptor.
-    std::vector<std::pair<int, std::thread>> connections;
+    // A socket stays open until its thread has been joined, so shutdown() never hits a
+    // reused descriptor; the accept thread closes those whose client has left, so that a
+    // long benchmark does not run out of descriptors.
+    struct Connection {
+        int fd;
+        std::shared_ptr<std::atomic<bool>> done;
+        std::thread thread;
+    };
+    std::vector<Connection> connections;
+    std::atomic<int> accepted = 0;
     std::thread acceptThread;
 
     // 1 once fd has events, 0 when ms pass first (ms < 0: never), -1 once the server stops.
@@ -111,8 +119,24 @@ struct LoopbackServer::Impl {
                 continue;
             const int one = 1;
             ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-            connections.emplace_back(fd, std::thread(&Impl::serve, this, fd));
+            ++accepted;
+            reapFinished();
+            auto done = std::make_shared<std::atomic<bool>>(false);
+            connections.push_back({fd, done, std::thread([this, fd, done] {
+                                       serve(fd);
+                                       *done = true;
+                                   })});
         }
+    }
+
+    void reapFinished() {
+        auto finished = std::partition(connections.begin(), connections.end(),
+                                       [](const Connection& c) { return !*c.done; });
+        for (auto it = finished; it != connections.end(); ++it) {
+            it->thread.join();
+            ::close(it->fd);
+        }
+        connections.erase(finished, connections.end());
     }
 
     void serve(int fd) {
@@ -260,11 +284,11 @@ LoopbackServer::~LoopbackServer() {
     impl.acceptThread.join();
     ::close(impl.listenFd);
     // Unblocks connection threads stuck in send() to a client that stopped reading.
-    for (auto& [fd, thread] : impl.connections)
-        ::shutdown(fd, SHUT_RDWR);
-    for (auto& [fd, thread] : impl.connections) {
-        thread.join();
-        ::close(fd);
+    for (auto& connection : impl.connections)
+        ::shutdown(connection.fd, SHUT_RDWR);
+    for (auto& connection : impl.connections) {
+        connection.thread.join();
+        ::close(connection.fd);
     }
     ::close(impl.stopPipe[0]);
     ::close(impl.stopPipe[1]);
@@ -288,6 +312,10 @@ int LoopbackServer::requestCount(const QString& path) const {
     std::lock_guard lock(m_impl->mutex);
     const auto it = m_impl->counts.find(withoutQuery(path.toUtf8()));
     return it == m_impl->counts.end() ? 0 : it->second;
+}
+
+int LoopbackServer::connectionsAccepted() const {
+    return m_impl->accepted;
 }
 
 qint64 LoopbackServer::bytesSent() const {

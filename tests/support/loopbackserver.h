@@ -66,6 +66,7 @@ public:
     int requestCount(const QString& path) const; // requests received for path (query ignored)
     int totalRequests() const { return int(requests().size()); }
     qint64 bytesSent() const;                // every byte of every answer so far, headers included
+    int connectionsAccepted() const;         // connections accepted so far
     ConcurrencyMeter meter() const;          // this server's own meter
     QList<ReceivedRequest> requests() const; // every request received, in arrival order
 
