@@ -5,6 +5,8 @@
 // pair: a first cycle with an empty feed cache, then a second one when nothing changed.
 //
 // usage: refresh_bench [feeds=200] [items=30] [delayMs=100] [runs=5] [binary=this build's]
+// A binary named newsboat is run as `newsboat -x reload` over the same feeds with 8 reload
+// threads (its cache file plays the part of the feed cache), for comparison.
 
 #include <algorithm>
 #include <chrono>
@@ -58,6 +60,10 @@ struct Sample {
 
 QByteArray binary = QUORVEL_BINARY;
 
+bool isNewsboat() {
+    return binary.endsWith("/newsboat") || binary == "newsboat";
+}
+
 Sample runRefresh(const QString& folder, const QString& probe) {
     const QByteArray dir = QFile::encodeName(folder);
     const QByteArray probeVar = "QUORVEL_PROBE_URL=" + probe.toUtf8();
@@ -68,8 +74,16 @@ Sample runRefresh(const QString& folder, const QString& probe) {
             env.push_back(*e);
     env.push_back(const_cast<char*>(probeVar.constData()));
     env.push_back(nullptr);
-    char* argv[] = {const_cast<char*>(binary.constData()), const_cast<char*>("--refresh"),
-                    const_cast<char*>("--data-dir"), const_cast<char*>(dir.constData()), nullptr};
+    const QByteArray urls = dir + "/urls", config = dir + "/config", cache = dir + "/cache/db";
+    char* quorvel[] = {const_cast<char*>(binary.constData()), const_cast<char*>("--refresh"),
+                       const_cast<char*>("--data-dir"), const_cast<char*>(dir.constData()),
+                       nullptr};
+    char* newsboat[] = {const_cast<char*>(binary.constData()), const_cast<char*>("-x"),
+                        const_cast<char*>("reload"),           const_cast<char*>("-u"),
+                        const_cast<char*>(urls.constData()),   const_cast<char*>("-C"),
+                        const_cast<char*>(config.constData()), const_cast<char*>("-c"),
+                        const_cast<char*>(cache.constData()),  nullptr};
+    char** argv = isNewsboat() ? newsboat : quorvel;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
@@ -122,6 +136,15 @@ int main(int argc, char** argv) {
         return 1;
     file.write(store);
     file.close();
+    QByteArray urls;
+    for (int f = 0; f < feeds; ++f)
+        urls += servers[std::size_t(f) % servers.size()]
+                    ->url(QStringLiteral("/feed%1.xml").arg(f))
+                    .toUtf8() +
+                '\n';
+    quorvel::test::writeFile(dir.path() + "/urls", urls);
+    quorvel::test::writeFile(dir.path() + "/config", "reload-threads 8\n");
+    QDir(dir.path()).mkdir("cache");
     // Complete the store's settings once, so every timed run does the same work.
     runRefresh(dir.path(), servers[0]->url("/probe"));
 
@@ -141,8 +164,11 @@ int main(int argc, char** argv) {
             // The cache is moved aside, not deleted: on ext4 creating thousands of files
             // within minutes of deleting thousands is slow (the kernel passes over recently
             // freed inodes), which a first run of the program never meets.
-            if (series == &first)
+            if (series == &first) {
                 QDir(dir.path()).rename("cache", QStringLiteral("old-cache-%1").arg(r));
+                if (isNewsboat())
+                    QDir(dir.path()).mkdir("cache");
+            }
             const qint64 before = bytesSent();
             const Sample sample = runRefresh(dir.path(), servers[0]->url("/probe"));
             if (sample.status != 0) {

@@ -16,7 +16,7 @@ packages=(cmake ninja-build g++ pkg-config
           qt6-base-dev qt6-webengine-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins
           libxml2-dev libcurl4-openssl-dev zlib1g-dev
           libgtest-dev libgmock-dev libbenchmark-dev
-          xvfb xauth trayer xdotool x11-utils imagemagick)
+          xvfb xauth trayer xdotool x11-utils imagemagick newsboat)
 if [ "$mode" = fuzz ]; then
   packages+=(clang libclang-rt-14-dev)
 fi
