@@ -63,6 +63,32 @@ TEST_F(ReaderWindowTest, WindowShowsWhileTheFirstCycleLoadsTimerAndTrayIconAfter
     EXPECT_EQ(reader.feedPage()->url(), QUrl::fromLocalFile(store.pagePath()));
 }
 
+TEST_F(ReaderWindowTest, AnUnchangedPageIsNotLoadedAgainAndAChangedOneIs) {
+    Response feed = served(rssFeed("Alpha", 3));
+    feed.etag = "\"1\"";
+    server.setRoute("/a", feed);
+    ASSERT_TRUE(writeStore());
+    ReaderWindow& reader = makeReader();
+    QSignalSpy started(&reader, &ReaderWindow::startUpFinished);
+    QSignalSpy shown(reader.feedPage(), &QWebEnginePage::loadFinished);
+    reader.start();
+    ASSERT_TRUE(waitUntil([&] { return started.count() == 1 && shown.count() >= 1; }));
+    QSignalSpy loads(reader.feedPage(), &QWebEnginePage::loadStarted);
+    const auto refreshed = [&] {
+        reader.requestRefresh();
+        return waitUntil([&] { return !reader.isRefreshing(); });
+    };
+
+    ASSERT_TRUE(refreshed());
+    QTest::qWait(300); // a load the cycle asked for would have started by now
+    EXPECT_EQ(loads.count(), 0);
+    EXPECT_EQ(server.requests().last().header("If-None-Match"), "\"1\"");
+
+    server.setRoute("/a", served(rssFeed("Alpha", 4)));
+    ASSERT_TRUE(refreshed());
+    EXPECT_TRUE(waitUntil([&] { return loads.count() >= 1; }));
+}
+
 TEST_F(ReaderWindowTest, CloseHidesRequestsQueueOneMoreAndExitEndsPromptlyForGood) {
     ASSERT_TRUE(writeStore());
     ReaderWindow& reader = startReader();
