@@ -53,6 +53,9 @@ case "$mode" in
     "$build/bench/page_bench"
     "$build/bench/refresh_bench" 200 30 100 5
     "$build/bench/deadfeeds_bench" 5000 5
+    if [ -x "$build/bench/idle_cpu_bench" ]; then
+      "$top/tests/reader/xvfbsession.sh" "$build/bench/idle_cpu_bench" 3 45
+    fi
     ;;
   fuzz)
     # Crash, timeout and leak inputs land in build-fuzz/ (crash-*, timeout-*, leak-*);
