@@ -282,9 +282,11 @@ TEST(FeedCache, KeepsWhatItWasGivenAndStaysWithinItsSize) {
     EXPECT_TRUE(headerOnly->hasBody && headerOnly->body.isEmpty());
     EXPECT_FALSE(cache.load("http://127.0.0.1/other"));
 
-    // A file cut short is no entry.
+    // A file cut short, or with more behind its body, is no entry.
     const QByteArray whole = readFile(cache.pathFor(entry.url));
     ASSERT_TRUE(writeFile(cache.pathFor(entry.url), whole.chopped(1)));
+    EXPECT_FALSE(cache.load(entry.url, false));
+    ASSERT_TRUE(writeFile(cache.pathFor(entry.url), whole + "x"));
     EXPECT_FALSE(cache.load(entry.url, false));
     ASSERT_TRUE(cache.store(entry));
 
