@@ -1,10 +1,16 @@
 // Serves N synthetic RSS 2.0 feeds of M items from loopback servers on 127.0.0.1..10, each
-// request delayed by L ms, and times `quorvel --refresh` over them: wall time and the peak
-// resident memory of the refresh process, median of R runs. With the kind "empty", every
-// feed is instead 16 MiB of empty <item/> elements, sent gzip-compressed (about 40 KB), of
-// which the page lists M: the memory a refresh needs for feeds far larger than it shows.
+// request delayed by L ms and answered with validators (ETag, Last-Modified) as most feed
+// servers do, and times `quorvel --refresh` over them: wall time, the peak resident memory
+// of the refresh process and the bytes the servers sent, median of R runs. Each run is a
+// pair: a first cycle with an empty feed cache, then a second one when nothing changed.
+// With the kind "empty", every feed is instead 16 MiB of empty <item/> elements, sent
+// gzip-compressed (about 40 KB), of which the page lists M: the memory a refresh needs for
+// feeds far larger than it shows.
 //
 // usage: refresh_bench [feeds=200] [items=30] [delayMs=100] [runs=5] [kind=stories|empty]
+//                      [binary=this build's]
+// A binary named newsboat is run as `newsboat -x reload` over the same feeds with 8 reload
+// threads (its cache file plays the part of the feed cache), for comparison.
 
 #include <algorithm>
 #include <chrono>
@@ -83,8 +89,13 @@ struct Sample {
     int status;
 };
 
+QByteArray binary = QUORVEL_BINARY;
+
+bool isNewsboat() {
+    return binary.endsWith("/newsboat") || binary == "newsboat";
+}
+
 Sample runRefresh(const QString& folder, const QString& probe) {
-    const QByteArray binary = QUORVEL_BINARY;
     const QByteArray dir = QFile::encodeName(folder);
     const QByteArray probeVar = "QUORVEL_PROBE_URL=" + probe.toUtf8();
     std::vector<char*> env;
@@ -94,8 +105,16 @@ Sample runRefresh(const QString& folder, const QString& probe) {
             env.push_back(*e);
     env.push_back(const_cast<char*>(probeVar.constData()));
     env.push_back(nullptr);
-    char* argv[] = {const_cast<char*>(binary.constData()), const_cast<char*>("--refresh"),
-                    const_cast<char*>("--data-dir"), const_cast<char*>(dir.constData()), nullptr};
+    const QByteArray urls = dir + "/urls", config = dir + "/config", cache = dir + "/cache/db";
+    char* quorvel[] = {const_cast<char*>(binary.constData()), const_cast<char*>("--refresh"),
+                       const_cast<char*>("--data-dir"), const_cast<char*>(dir.constData()),
+                       nullptr};
+    char* newsboat[] = {const_cast<char*>(binary.constData()), const_cast<char*>("-x"),
+                        const_cast<char*>("reload"),           const_cast<char*>("-u"),
+                        const_cast<char*>(urls.constData()),   const_cast<char*>("-C"),
+                        const_cast<char*>(config.constData()), const_cast<char*>("-c"),
+                        const_cast<char*>(cache.constData()),  nullptr};
+    char** argv = isNewsboat() ? newsboat : quorvel;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
@@ -123,6 +142,8 @@ int main(int argc, char** argv) {
     const int delayMs = argc > 3 ? std::atoi(argv[3]) : 100;
     const int runs = argc > 4 ? std::atoi(argv[4]) : 5;
     const bool empty = argc > 5 && std::strcmp(argv[5], "empty") == 0;
+    if (argc > 6)
+        binary = argv[6];
 
     std::vector<std::unique_ptr<LoopbackServer>> servers;
     for (int a = 1; a <= 10; ++a)
@@ -134,12 +155,14 @@ int main(int argc, char** argv) {
     for (int f = 0; f < feeds; ++f) {
         LoopbackServer& server = *servers[f % servers.size()];
         const QString path = QStringLiteral("/feed%1.xml").arg(f);
-        quorvel::test::Response response = served(syntheticFeed(f, items), delayMs);
+        quorvel::test::Response feed = served(syntheticFeed(f, items), delayMs);
         if (empty) {
-            response.body = gzipped(emptyItemsFeed(f));
-            response.headers = {{"Content-Encoding", "gzip"}};
+            feed.body = gzipped(emptyItemsFeed(f));
+            feed.headers = {{"Content-Encoding", "gzip"}};
         }
-        server.setRoute(path, response);
+        feed.etag = "\"" + QByteArray::number(f) + "-1\"";
+        feed.lastModified = "Sun, 06 Dec 2026 10:00:00 GMT";
+        server.setRoute(path, feed);
         store += "<feed url='" + server.url(path).toUtf8() + "' num='" + QByteArray::number(items) +
                  "' headers='false' disabled='false'/>";
     }
@@ -149,31 +172,73 @@ int main(int argc, char** argv) {
         return 1;
     file.write(store);
     file.close();
+    QByteArray urls;
+    for (int f = 0; f < feeds; ++f)
+        urls += servers[std::size_t(f) % servers.size()]
+                    ->url(QStringLiteral("/feed%1.xml").arg(f))
+                    .toUtf8() +
+                '\n';
+    quorvel::test::writeFile(dir.path() + "/urls", urls);
+    quorvel::test::writeFile(dir.path() + "/config", "reload-threads 8\n");
+    QDir(dir.path()).mkdir("cache");
     // Complete the store's settings once, so every timed run does the same work.
     runRefresh(dir.path(), servers[0]->url("/probe"));
 
-    std::vector<Sample> samples;
+    auto bytesSent = [&] {
+        qint64 total = 0;
+        for (const auto& server : servers)
+            total += server->bytesSent();
+        return total;
+    };
+    struct Series {
+        std::vector<double> walls;
+        std::vector<long> peaks;
+        std::vector<qint64> bytes;
+    } first, second;
     for (int r = 0; r < runs; ++r) {
-        samples.push_back(runRefresh(dir.path(), servers[0]->url("/probe")));
-        if (samples.back().status != 0) {
-            std::fprintf(stderr, "refresh failed with status %d\n", samples.back().status);
-            return 1;
+        for (Series* series : {&first, &second}) {
+            // The cache is moved aside, not deleted: on ext4 creating thousands of files
+            // within minutes of deleting thousands is slow (the kernel passes over recently
+            // freed inodes), which a first run of the program never meets.
+            if (series == &first) {
+                QDir(dir.path()).rename("cache", QStringLiteral("old-cache-%1").arg(r));
+                if (isNewsboat())
+                    QDir(dir.path()).mkdir("cache");
+            }
+            const qint64 before = bytesSent();
+            const Sample sample = runRefresh(dir.path(), servers[0]->url("/probe"));
+            if (sample.status != 0) {
+                std::fprintf(stderr, "refresh failed with status %d\n", sample.status);
+                return 1;
+            }
+            series->walls.push_back(sample.seconds);
+            series->peaks.push_back(sample.peakKiB);
+            series->bytes.push_back(bytesSent() - before);
+            int connections = 0;
+            for (const auto& server : servers)
+                connections += server->connectionsAccepted();
+            std::fprintf(stderr, "run %d: %.3f s, %d connections so far\n", r, sample.seconds,
+                         connections);
         }
     }
-    std::vector<double> walls;
-    std::vector<long> peaks;
-    for (const Sample& s : samples) {
-        walls.push_back(s.seconds);
-        peaks.push_back(s.peakKiB);
-    }
-    std::sort(walls.begin(), walls.end());
-    std::sort(peaks.begin(), peaks.end());
     std::printf("feeds=%d items=%d delay_ms=%d runs=%d kind=%s\n", feeds, items, delayMs, runs,
                 empty ? "empty" : "stories");
-    std::printf("wall_s: median %.3f min %.3f max %.3f\n", walls[walls.size() / 2], walls.front(),
-                walls.back());
-    std::printf("peak_rss_mb: median %.1f max %.1f\n", peaks[peaks.size() / 2] / 1024.0,
-                peaks.back() / 1024.0);
+    for (Series* series : {&first, &second}) {
+        std::sort(series->walls.begin(), series->walls.end());
+        std::sort(series->peaks.begin(), series->peaks.end());
+        std::sort(series->bytes.begin(), series->bytes.end());
+        const char* name =
+            series == &first ? "first cycle (empty cache)" : "second cycle (nothing changed)";
+        std::printf("%s:\n", name);
+        std::printf("  wall_s: median %.3f min %.3f max %.3f\n",
+                    series->walls[series->walls.size() / 2], series->walls.front(),
+                    series->walls.back());
+        std::printf("  peak_rss_mb: median %.1f max %.1f\n",
+                    series->peaks[series->peaks.size() / 2] / 1024.0,
+                    series->peaks.back() / 1024.0);
+        std::printf("  bytes_sent: median %lld\n",
+                    static_cast<long long>(series->bytes[series->bytes.size() / 2]));
+    }
     QFile page(dir.path() + "/feeds.htm");
     std::printf("page_bytes: %lld\n", static_cast<long long>(page.size()));
     return 0;

@@ -20,6 +20,10 @@ packages=(cmake ninja-build g++ pkg-config
 if [ "$mode" = fuzz ]; then
   packages+=(clang libclang-rt-14-dev)
 fi
+if [ "$mode" = bench ]; then
+  # Another feed reader, measured beside ours on the same loopback server.
+  packages+=(newsboat)
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -65,6 +69,9 @@ case "$mode" in
     "$build/bench/refresh_bench" 200 30 100 5
     "$build/bench/deadfeeds_bench" 5000 5
     python3 "$top/bench/pageview_bench.py" "$build/src/app/quorvel" 3 60
+    if [ -x "$build/bench/idle_cpu_bench" ]; then
+      "$top/tests/reader/xvfbsession.sh" "$build/bench/idle_cpu_bench" 3 45
+    fi
     ;;
   fuzz)
     # Crash, timeout and leak inputs land in build-fuzz/ (crash-*, timeout-*, leak-*);

@@ -49,6 +49,16 @@ void HeadlessPort::setTrayTip(const QString& tipField) {
 
 void HeadlessPort::showPage(const QString&) {}
 
+void HeadlessPort::fetchSummary(const FetchSummary& s) {
+    line(QStringLiteral("feeds: %1 fetched, %2 unchanged, %3 from the cache, %4 failed; "
+                        "%5 bytes received")
+             .arg(s.fetched)
+             .arg(s.unchanged)
+             .arg(s.fromCache)
+             .arg(s.failed)
+             .arg(s.bytesReceived));
+}
+
 void HeadlessPort::openWithDesktop(const QString& path) {
     line(QStringLiteral("error log: ") + QDir::toNativeSeparators(QDir(path).absolutePath()));
 }

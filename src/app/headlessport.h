@@ -22,6 +22,7 @@ public:
     void setTitle(const QString& title) override;
     void setTrayTip(const QString& tipField) override;
     void showPage(const QString& path) override;
+    void fetchSummary(const FetchSummary& summary) override;
     void applyOpacity(int) override {}
     void openWithDesktop(const QString& path) override;
     void setMagneticTicked(bool) override {}

@@ -75,7 +75,7 @@ void syncFolder(const QByteArray& folder) {
 } // namespace
 
 bool writeFileAtomically(const QString& path, const QByteArray& bytes, QString* error,
-                         FileAccess access, int* errorNumber) {
+                         FileAccess access, int* errorNumber, Durability durability) {
     QByteArray tempPath;
     auto fail = [&](int code, int fd) {
         if (fd >= 0)
@@ -98,7 +98,8 @@ bool writeFileAtomically(const QString& path, const QByteArray& bytes, QString* 
     }
     // write(2) straight to the file: a buffered stream can report success while its final
     // flush failed, which would put a truncated file in place of the old one on a full disk.
-    if (!writeAll(fd, bytes) || retried([&] { return ::fsync(fd); }) != 0)
+    const bool flushed = durability == Durability::Flushed;
+    if (!writeAll(fd, bytes) || (flushed && retried([&] { return ::fsync(fd); }) != 0))
         return fail(errno, fd);
     if (::close(fd) != 0)
         return fail(errno, -1);
@@ -107,7 +108,8 @@ bool writeFileAtomically(const QString& path, const QByteArray& bytes, QString* 
     // writes to a link's target.
     if (::rename(tempPath.constData(), target.constData()) != 0)
         return fail(errno, -1);
-    syncFolder(QFile::encodeName(QFileInfo(path).absolutePath()));
+    if (flushed)
+        syncFolder(QFile::encodeName(QFileInfo(path).absolutePath()));
     if (error)
         error->clear();
     if (errorNumber)

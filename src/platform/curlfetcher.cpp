@@ -24,6 +24,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// How many connections a batch may hold open for each transfer it may run at once.
+constexpr long kIdleConnectionsPerTransfer = 4;
+
 void initCurlOnce() {
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
@@ -128,19 +131,35 @@ struct Transfer {
     QByteArray body;
     bool tooLarge = false;
     char errorBuffer[CURL_ERROR_SIZE] = {};
+    curl_slist* headers = nullptr; // the conditional request's validators
 };
+
+// The value of the last answer's header name (after redirects), or empty.
+QByteArray headerOf(CURL* easy, const char* name) {
+    curl_header* header = nullptr;
+    if (curl_easy_header(easy, name, 0, CURLH_HEADER, -1, &header) != CURLHE_OK || !header)
+        return QByteArray();
+    return QByteArray(header->value).trimmed();
+}
+
+// A validator goes back to the server as it came; one that could break the request's
+// header block is not sent at all.
+bool isSendable(const QByteArray& value) {
+    return !value.isEmpty() && value.size() <= 4096 && !value.contains('\r') &&
+           !value.contains('\n') && !value.contains('\0');
+}
 
 } // namespace
 
 // One start(): the requests, their results and the thread that drives the transfers.
 class CurlBatch : public FetchBatch {
 public:
-    CurlBatch(const QStringList& urls, const FetchLimits& limits,
+    CurlBatch(std::vector<FetchRequest> requests, const FetchLimits& limits,
               std::shared_ptr<std::atomic<int>> generation,
               std::shared_ptr<CurlFetcher::Registry> registry)
-        : m_urls(urls), m_limits(limits), m_generation(std::move(generation)),
-          m_startGeneration(m_generation->load()), m_registry(std::move(registry)),
-          m_slots(urls.size()) {
+        : m_wanted(std::move(requests)), m_urls(urlsOf(m_wanted)), m_limits(limits),
+          m_generation(std::move(generation)), m_startGeneration(m_generation->load()),
+          m_registry(std::move(registry)), m_slots(m_wanted.size()) {
         m_limits.maxConcurrent = std::max(1, m_limits.maxConcurrent);
         m_limits.maxPerHost = std::max(1, m_limits.maxPerHost);
         m_limits.maxBodyBytes = std::max<qint64>(0, m_limits.maxBodyBytes);
@@ -148,10 +167,13 @@ public:
             return;
         m_multi = curl_multi_init();
         if (m_multi) {
-            curl_multi_setopt(m_multi, CURLMOPT_MAX_TOTAL_CONNECTIONS,
-                              long(m_limits.maxConcurrent));
+            // startPending() keeps to maxConcurrent transfers; curl may keep more connections
+            // open, idle, so that requests taking turns between hosts reuse them instead of
+            // closing one and opening (and for https, handshaking) another per request.
+            const long open = long(m_limits.maxConcurrent) * kIdleConnectionsPerTransfer;
+            curl_multi_setopt(m_multi, CURLMOPT_MAX_TOTAL_CONNECTIONS, open);
             curl_multi_setopt(m_multi, CURLMOPT_MAX_HOST_CONNECTIONS, long(m_limits.maxPerHost));
-            curl_multi_setopt(m_multi, CURLMOPT_MAXCONNECTS, long(m_limits.maxConcurrent));
+            curl_multi_setopt(m_multi, CURLMOPT_MAXCONNECTS, open);
         }
         {
             std::lock_guard lock(m_registry->mutex);
@@ -252,6 +274,14 @@ private:
         QByteArray encodedUrl;
         std::string hostKey;
     };
+
+    static QStringList urlsOf(const std::vector<FetchRequest>& requests) {
+        QStringList urls;
+        urls.reserve(qsizetype(requests.size()));
+        for (const FetchRequest& request : requests)
+            urls << request.url;
+        return urls;
+    }
 
     void unregister() {
         std::lock_guard lock(m_registry->mutex);
@@ -385,9 +415,19 @@ private:
         curl_easy_setopt(easy, CURLOPT_WRITEDATA, transfer.get());
         curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, transfer->errorBuffer);
         curl_easy_setopt(easy, CURLOPT_PRIVATE, transfer.get());
+        const FetchRequest& wanted = m_wanted[index];
+        if (isSendable(wanted.etag))
+            transfer->headers =
+                curl_slist_append(transfer->headers, ("If-None-Match: " + wanted.etag).constData());
+        if (isSendable(wanted.lastModified))
+            transfer->headers = curl_slist_append(
+                transfer->headers, ("If-Modified-Since: " + wanted.lastModified).constData());
+        if (transfer->headers)
+            curl_easy_setopt(easy, CURLOPT_HTTPHEADER, transfer->headers);
         const CURLMcode code = curl_multi_add_handle(m_multi, easy);
         if (code != CURLM_OK) {
             curl_easy_cleanup(easy);
+            curl_slist_free_all(transfer->headers);
             finish(index,
                    failure(QStringLiteral("%1: %2").arg(
                        QString::fromUtf8(curl_multi_strerror(code)), m_urls[qsizetype(index)])));
@@ -421,6 +461,16 @@ private:
     }
 
     FetchResult resultOf(Transfer& transfer, CURLcode code) const {
+        FetchResult result = answerOf(transfer, code);
+        curl_off_t body = 0;
+        long headers = 0;
+        curl_easy_getinfo(transfer.easy, CURLINFO_SIZE_DOWNLOAD_T, &body);
+        curl_easy_getinfo(transfer.easy, CURLINFO_HEADER_SIZE, &headers);
+        result.bytesReceived = qint64(body) + headers;
+        return result;
+    }
+
+    FetchResult answerOf(Transfer& transfer, CURLcode code) const {
         const QString& url = m_urls[qsizetype(transfer.index)];
         long status = 0;
         curl_easy_getinfo(transfer.easy, CURLINFO_RESPONSE_CODE, &status);
@@ -433,12 +483,24 @@ private:
                 return failure(QStringLiteral("%1: %2").arg(reason, url), status);
             return failure(QStringLiteral("%1 (%2): %3").arg(reason, detail, url), status);
         }
-        if (status < 200 || status > 299)
-            return failure(QStringLiteral("HTTP %1: %2").arg(status).arg(url), status);
+        // A 304 means something only as the answer to validators this request sent.
+        const bool notModified = status == 304 && transfer.headers != nullptr;
+        if ((status < 200 || status > 299) && !notModified) {
+            FetchResult failed =
+                failure(QStringLiteral("HTTP %1: %2").arg(status).arg(url), status);
+            if (status == 429 || status == 503)
+                failed.retryAfter = retryAfterTime(headerOf(transfer.easy, "Retry-After"),
+                                                   QDateTime::currentDateTimeUtc());
+            return failed;
+        }
         FetchResult result;
         result.ok = true;
         result.httpStatus = status;
-        result.body = std::move(transfer.body);
+        result.notModified = notModified;
+        result.etag = headerOf(transfer.easy, "ETag");
+        result.lastModified = headerOf(transfer.easy, "Last-Modified");
+        if (!notModified)
+            result.body = std::move(transfer.body);
         const char* contentType = nullptr;
         if (curl_easy_getinfo(transfer.easy, CURLINFO_CONTENT_TYPE, &contentType) == CURLE_OK &&
             contentType != nullptr) {
@@ -456,6 +518,7 @@ private:
     void release(Transfer* transfer) {
         curl_multi_remove_handle(m_multi, transfer->easy);
         curl_easy_cleanup(transfer->easy);
+        curl_slist_free_all(transfer->headers);
         --m_perHost[m_requests[transfer->index].hostKey];
         m_running.erase(std::find_if(m_running.begin(), m_running.end(),
                                      [&](const auto& owned) { return owned.get() == transfer; }));
@@ -470,6 +533,7 @@ private:
         }
     }
 
+    const std::vector<FetchRequest> m_wanted;
     const QStringList m_urls;
     FetchLimits m_limits;
     const QByteArray m_userAgent = CurlFetcher::userAgent();
@@ -504,7 +568,15 @@ CurlFetcher::CurlFetcher(FetchLimits limits)
 CurlFetcher::~CurlFetcher() = default;
 
 std::unique_ptr<FetchBatch> CurlFetcher::start(const QStringList& urls) {
-    return std::make_unique<CurlBatch>(urls, m_limits, m_cancelGeneration, m_registry);
+    std::vector<FetchRequest> requests;
+    requests.reserve(std::size_t(urls.size()));
+    for (const QString& url : urls)
+        requests.push_back(FetchRequest{url, {}, {}});
+    return start(requests);
+}
+
+std::unique_ptr<FetchBatch> CurlFetcher::start(const std::vector<FetchRequest>& requests) {
+    return std::make_unique<CurlBatch>(requests, m_limits, m_cancelGeneration, m_registry);
 }
 
 void CurlFetcher::cancel() {

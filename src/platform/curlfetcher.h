@@ -19,6 +19,9 @@ public:
 
     // Starts a batch whose transfers run on a thread of its own; returns at once.
     std::unique_ptr<FetchBatch> start(const QStringList& urls) override;
+    // Conditional requests: a 304 is ok with notModified set and no body. Every result
+    // carries the answer's validators, a 429's or 503's Retry-After, and the bytes received.
+    std::unique_ptr<FetchBatch> start(const std::vector<FetchRequest>& requests) override;
     // Thread-safe: every batch started before this call stops its transfers; its requests
     // not finished by then fail with "cancelled". Batches started later are unaffected.
     void cancel() override;

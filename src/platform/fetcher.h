@@ -2,8 +2,11 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
+#include <vector>
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 
@@ -35,7 +38,28 @@ struct FetchResult {
     QByteArray charset;  // the charset parameter of the answer's Content-Type; empty if none
     QByteArray contentType; // the answer's media type, lower case, without parameters
     QString finalUrl;    // the address the document came from, after redirects
+    // The answer's validators, as the server wrote them; empty when it sent none.
+    QByteArray etag;
+    QByteArray lastModified;
+    // A 304 to a conditional request: ok, no body; the copy the validators came from is
+    // still current.
+    bool notModified = false;
+    // When a 429 or 503 said when to ask again (Retry-After, seconds or an HTTP date).
+    std::optional<QDateTime> retryAfter;
+    qint64 bytesReceived = 0; // headers and body as they came over the wire
 };
+
+// One request: the address and, for a conditional request, the validators of the copy
+// the caller holds (sent as If-None-Match and If-Modified-Since).
+struct FetchRequest {
+    QString url;
+    QByteArray etag;
+    QByteArray lastModified;
+};
+
+// The moment a Retry-After value names, counted from now: a number of seconds or an HTTP
+// date; nothing when the value is neither.
+std::optional<QDateTime> retryAfterTime(const QByteArray& value, const QDateTime& now);
 
 // The charset parameter of a Content-Type value ("text/xml; charset=ISO-8859-1" gives
 // "ISO-8859-1"), unquoted; empty when there is none.
@@ -57,6 +81,8 @@ public:
     virtual ~Fetcher() = default;
     // Starts every request at once (within the limits) and returns at once.
     virtual std::unique_ptr<FetchBatch> start(const QStringList& urls) = 0;
+    // The same with validators; a fetcher that cannot send them makes plain requests.
+    virtual std::unique_ptr<FetchBatch> start(const std::vector<FetchRequest>& requests);
     // Thread-safe: makes every running and later take() of current batches fail quickly.
     virtual void cancel() = 0;
 

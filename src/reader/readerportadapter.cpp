@@ -30,6 +30,15 @@ void ReaderPortAdapter::showPage(const QString& path) {
     post([w = &m_window, path] { w->pageView()->showFile(path); });
 }
 
+void ReaderPortAdapter::pageUnchanged(const QString& path) {
+    // Reloading an unchanged page would cost the view a full layout every cycle; only a view
+    // that shows another file (or none yet) loads it.
+    post([w = &m_window, path] {
+        if (w->pageView()->pageUrl() != QUrl::fromLocalFile(path))
+            w->pageView()->showFile(path);
+    });
+}
+
 void ReaderPortAdapter::applyOpacity(int alpha) {
     // The tool style was set when the window was made; only the opacity changes per cycle.
     post([w = &m_window, alpha] { w->setWindowOpacity(qBound(1, alpha, 255) / 255.0); });

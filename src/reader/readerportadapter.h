@@ -20,6 +20,7 @@ public:
     void setTitle(const QString& title) override;
     void setTrayTip(const QString& tipField) override;
     void showPage(const QString& path) override;
+    void pageUnchanged(const QString& path) override;
     void applyOpacity(int alpha) override;
     void openWithDesktop(const QString& path) override;
     void setMagneticTicked(bool ticked) override;

@@ -211,11 +211,15 @@ bool BadFeedLog::logBadFeed(const QString& url) {
     return true;
 }
 
-bool writeTextFile(const QString& path, const QString& text, bool withBom, QString* error) {
+QByteArray textFileBytes(const QString& text, bool withBom) {
     QByteArray bytes = text.toUtf8();
     if (withBom)
         bytes.prepend("\xEF\xBB\xBF");
-    return writeFileAtomically(path, bytes, error);
+    return bytes;
+}
+
+bool writeTextFile(const QString& path, const QString& text, bool withBom, QString* error) {
+    return writeFileAtomically(path, textFileBytes(text, withBom), error);
 }
 
 } // namespace quorvel

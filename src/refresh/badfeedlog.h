@@ -47,6 +47,9 @@ private:
 // paragraph separators percent-encoded (UTF-8 bytes); cut to a few kilobytes.
 QByteArray loggedUrl(const QString& url);
 
+// text as writeTextFile writes it: UTF-8, after a byte-order mark when withBom.
+QByteArray textFileBytes(const QString& text, bool withBom);
+
 // Writes text as the whole content of the file, UTF-8, atomically, readable by the user
 // only; withBom puts a UTF-8 byte-order mark first. Returns false with *error when the file
 // could not be written.

@@ -37,12 +37,14 @@ QString fixedPage(const QString& styleBlock, const QLatin1String& message) {
 
 bool appendFeedMarkup(const Feed& feed, bool headingsOnly, bool isFirstSlot, QString* pageText,
                       QString* firstItemTitle, const QUrl& feedAddress,
-                      const std::atomic<bool>* cancel) {
+                      const std::atomic<bool>* cancel, const QString& staleNote) {
     QString& page = *pageText;
     page.append(QLatin1String("<a name='"));
     page.append(escapeAttribute(feed.title));
     page.append(QLatin1String("'></a>"));
-    const QString safeTitle = sanitizeHtml(feed.title, feedAddress);
+    QString safeTitle = sanitizeHtml(feed.title, feedAddress);
+    if (!staleNote.isEmpty())
+        safeTitle += QLatin1Char(' ') + staleNote.toHtmlEscaped();
     const QString safeDate = sanitizeHtml(feed.buildDate, feedAddress);
     if (!headingsOnly && !feed.imageUrl.isEmpty()) {
         page.append(QLatin1String("<a href='"));

@@ -9,6 +9,15 @@ namespace quorvel {
 
 struct Settings;
 
+// How the feeds of one cycle were loaded.
+struct FetchSummary {
+    int fetched = 0;          // a new body came and was shown
+    int unchanged = 0;        // the server answered 304: shown from the cache, as current
+    int fromCache = 0;        // not loaded (failed, or the server asked to wait): last copy shown
+    int failed = 0;           // did not load; logged in error.log (those shown from the cache too)
+    qint64 bytesReceived = 0; // over the network, headers included
+};
+
 // What the refresh cycle needs of the reader window. The reader implements it (posting to
 // its UI thread); the headless run prints; tests record. Message boxes come through the
 // Prompter base.
@@ -21,6 +30,11 @@ public:
     virtual void setTrayTip(const QString& tipField) = 0;
     // Shows the page file in the browser view.
     virtual void showPage(const QString& path) = 0;
+    // The page file is the one showPage() was last given, unchanged since: a view that
+    // shows it already need not load it again.
+    virtual void pageUnchanged(const QString& path) { (void)path; }
+    // How the feeds of a cycle were loaded, once the last of them is done.
+    virtual void fetchSummary(const FetchSummary& summary) { (void)summary; }
     // Window opacity alpha (1..255) and the tool-window style.
     virtual void applyOpacity(int alpha) = 0;
     // Opens a file with the desktop's handler for its type.

@@ -53,8 +53,8 @@ TEST(CommandLine, ParsesOptionsAndRejectsStrangers) {
 }
 
 TEST(HeadlessBinary, RefreshesFeedsFromALoopbackServerAndPrintsThePage) {
-    LoopbackServer server;
-    server.setRoute("/probe", served("up"));
+    LoopbackServer server, prober; // the probe's bytes are not the feeds'
+    prober.setRoute("/probe", served("up"));
     server.setRoute("/news", served("<rss><channel><title>News</title><item><title>"
                                     "Headline</title></item></channel></rss>"));
     QTemporaryDir dir;
@@ -65,7 +65,7 @@ TEST(HeadlessBinary, RefreshesFeedsFromALoopbackServerAndPrintsThePage) {
             .toUtf8()));
 
     const ProcessResult run =
-        runQuorvel({"--refresh", "--data-dir", dir.path()}, server.url("/probe"));
+        runQuorvel({"--refresh", "--data-dir", dir.path()}, prober.url("/probe"));
     EXPECT_EQ(run.status, 0) << run.err.toStdString();
     EXPECT_EQ(run.out.trimmed(), dir.path() + "/feeds.htm");
     EXPECT_TRUE(run.err.contains("title: Quorvel RSS Reader 1 of 2")) << run.err.toStdString();
@@ -73,6 +73,9 @@ TEST(HeadlessBinary, RefreshesFeedsFromALoopbackServerAndPrintsThePage) {
     EXPECT_TRUE(run.err.contains("There were errors. Click 'OK' to view the error log."));
     EXPECT_TRUE(run.err.contains("error log: " + dir.path() + "/error.log"));
     EXPECT_TRUE(readFile(dir.path() + "/feeds.htm").contains("<span class='heading'>News</span>"));
+    const QString summary = QStringLiteral(
+        "feeds: 1 fetched, 0 unchanged, 0 from the cache, 1 failed; %1 bytes received");
+    EXPECT_TRUE(run.err.contains(summary.arg(server.bytesSent()))) << run.err.toStdString();
 }
 
 TEST(HeadlessBinary, OfflineStillSucceedsAndUnreadableStoreFails) {

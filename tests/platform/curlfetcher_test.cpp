@@ -63,6 +63,92 @@ TEST(CurlFetcher, readsHttpAndGzipAndFailsOnHttpErrorsAndRefusedPorts) {
     EXPECT_EQ(charsetOfContentType("application/rss+xml"), "");
 }
 
+TEST(CurlFetcher, sendsValidatorsAndReadsA304AndTheWaitA429Or503AsksFor) {
+    LoopbackServer server;
+    Response feed = served(QByteArray("<rss/>").repeated(500));
+    feed.gzip = true;
+    feed.etag = "\"e1\"";
+    feed.lastModified = "Mon, 07 Dec 2026 10:00:00 GMT";
+    server.setRoute("/feed.xml", feed);
+    server.setRoute("/busy", {.status = 503, .headers = {{"Retry-After", "120"}}});
+    server.setRoute("/limit",
+                    {.status = 429, .headers = {{"Retry-After", "Sun, 06 Nov 2101 08:49:37 GMT"}}});
+    server.setRoute("/odd", {.status = 304});
+    CurlFetcher fetcher;
+
+    const FetchResult full = fetcher.fetch(server.url("/feed.xml"));
+    ASSERT_TRUE(full.ok && !full.notModified);
+    EXPECT_EQ(full.etag, "\"e1\"");
+    EXPECT_EQ(full.lastModified, "Mon, 07 Dec 2026 10:00:00 GMT");
+    EXPECT_EQ(full.bytesReceived, server.bytesSent()) << "what came over the wire, compressed";
+    EXPECT_LT(full.bytesReceived, full.body.size());
+
+    const QDateTime before = QDateTime::currentDateTimeUtc();
+    auto batch = fetcher.start(
+        std::vector<FetchRequest>{{server.url("/feed.xml"), full.etag, full.lastModified},
+                                  {server.url("/feed.xml"), "\"old\"", {}},
+                                  {server.url("/busy"), {}, {}},
+                                  {server.url("/limit"), {}, {}},
+                                  {server.url("/odd"), {}, {}},
+                                  {server.url("/feed.xml"), "bad\r\nX-Injected: 1", {}}});
+    const FetchResult same = batch->take(0);
+    EXPECT_TRUE(same.ok && same.notModified && same.body.isEmpty());
+    EXPECT_EQ(same.httpStatus, 304);
+    int conditional = 0; // the batch's requests arrive in any order
+    for (const test::ReceivedRequest& request : server.requests())
+        conditional += request.header("If-None-Match") == "\"e1\"" &&
+                       request.header("If-Modified-Since") == "Mon, 07 Dec 2026 10:00:00 GMT";
+    EXPECT_EQ(conditional, 1);
+    EXPECT_GT(same.bytesReceived, 0);
+    EXPECT_LT(same.bytesReceived, 200);
+    const FetchResult changed = batch->take(1);
+    EXPECT_TRUE(changed.ok && !changed.notModified && !changed.body.isEmpty());
+
+    const FetchResult busy = batch->take(2);
+    EXPECT_FALSE(busy.ok);
+    ASSERT_TRUE(busy.retryAfter);
+    EXPECT_GE(*busy.retryAfter, before.addSecs(120));
+    EXPECT_LE(*busy.retryAfter, QDateTime::currentDateTimeUtc().addSecs(120));
+    const FetchResult limited = batch->take(3);
+    ASSERT_TRUE(limited.retryAfter);
+    EXPECT_EQ(*limited.retryAfter, QDateTime(QDate(2101, 11, 6), QTime(8, 49, 37), Qt::UTC));
+    const FetchResult odd = batch->take(4);
+    EXPECT_FALSE(odd.ok) << "a 304 to a plain request is no answer";
+    EXPECT_FALSE(odd.retryAfter);
+    EXPECT_TRUE(batch->take(5).ok);
+    for (const test::ReceivedRequest& request : server.requests()) {
+        EXPECT_FALSE(request.header("If-None-Match").startsWith("bad"))
+            << "a validator that would break the request is not sent";
+        EXPECT_TRUE(request.header("X-Injected").isEmpty());
+    }
+
+    EXPECT_FALSE(retryAfterTime("soon", before));
+    EXPECT_FALSE(retryAfterTime("-5", before));
+    EXPECT_EQ(retryAfterTime(" 30 ", before), before.addSecs(30));
+}
+
+TEST(CurlFetcher, reusesConnectionsWhenRequestsTakeTurnsBetweenHosts) {
+    std::vector<std::unique_ptr<LoopbackServer>> servers;
+    for (int i = 1; i <= 3; ++i) {
+        servers.push_back(std::make_unique<LoopbackServer>(QStringLiteral("127.0.0.%1").arg(i)));
+        servers.back()->setRoute("/f", served("<rss/>", 5));
+    }
+    QStringList urls;
+    for (int i = 0; i < 60; ++i)
+        urls << servers[std::size_t(i % 3)]->url("/f");
+    FetchLimits limits;
+    limits.maxConcurrent = 4;
+    limits.maxPerHost = 3;
+    CurlFetcher fetcher(limits);
+    auto batch = fetcher.start(urls);
+    for (int i = 0; i < 60; ++i)
+        EXPECT_TRUE(batch->take(std::size_t(i)).ok);
+    int connections = 0;
+    for (const auto& server : servers)
+        connections += server->connectionsAccepted();
+    EXPECT_LE(connections, 9) << "no connection closed only to open another";
+}
+
 // Reading a device or a FIFO would block for ever, and a local file would reach the page.
 TEST(CurlFetcher, refusesAtOnceEveryAddressThatIsNotHttpOrHttpsAndOpensNothing) {
     QTemporaryDir dir;

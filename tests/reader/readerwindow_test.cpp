@@ -11,6 +11,7 @@
 #include <QTest>
 
 #include "reader/docking.h"
+#include "reader/lightview.h"
 #include "reader/pageview.h"
 #include "readerfixtures.h"
 
@@ -111,6 +112,35 @@ TEST_F(ReaderWindowTest, TheErrorOfferComesAfterTheNewPageAndTicksWhileItIsOpenQ
     EXPECT_EQ(reader.finishedCycles(), 2) << "twenty ticks, one queued run";
     EXPECT_EQ(server.requestCount("/a"), 2);
     window.reset(); // before the prompter it uses
+}
+
+TEST_F(ReaderWindowTest, AnUnchangedPageIsNotLoadedAgainAndAChangedOneIs) {
+    Response feed = served(rssFeed("Alpha", 3));
+    feed.etag = "\"1\"";
+    server.setRoute("/a", feed);
+    ASSERT_TRUE(writeStore());
+    ReaderWindow& reader = makeReader();
+    QSignalSpy started(&reader, &ReaderWindow::startUpFinished);
+    // The reader's default view is the light one; it says when it has shown a page.
+    auto* view = qobject_cast<LightView*>(reader.pageView()->widget());
+    ASSERT_NE(view, nullptr);
+    QSignalSpy shown(view, &LightView::pageShown);
+    reader.start();
+    ASSERT_TRUE(waitUntil([&] { return started.count() == 1 && shown.count() >= 1; }));
+    QSignalSpy loads(view, &LightView::pageShown);
+    const auto refreshed = [&] {
+        reader.requestRefresh();
+        return waitUntil([&] { return !reader.isRefreshing(); });
+    };
+
+    ASSERT_TRUE(refreshed());
+    QTest::qWait(300); // a load the cycle asked for would have started by now
+    EXPECT_EQ(loads.count(), 0);
+    EXPECT_EQ(server.requests().last().header("If-None-Match"), "\"1\"");
+
+    server.setRoute("/a", served(rssFeed("Alpha", 4)));
+    ASSERT_TRUE(refreshed());
+    EXPECT_TRUE(waitUntil([&] { return loads.count() >= 1; }));
 }
 
 TEST_F(ReaderWindowTest, CloseHidesRequestsQueueOneMoreAndExitEndsPromptlyForGood) {

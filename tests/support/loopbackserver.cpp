@@ -87,11 +87,20 @@ struct LoopbackServer::Impl {
     std::map<QString, Response> routes;
     std::map<QString, int> counts;
     QList<ReceivedRequest> received;
+    std::atomic<qint64> sent = 0;
     ConcurrencyMeter ownMeter;
     std::vector<ConcurrencyMeter> meters{ownMeter}; // what every request enters
     // Touched by the accept thread only, then by the destructor once that thread is joined.
-    // Sockets stay open until then, so shutdown() there never hits a reused descriptor.
-    std::vector<std::pair<int, std::thread>> connections;
+    // A socket stays open until its thread has been joined, so shutdown() never hits a
+    // reused descriptor; the accept thread closes those whose client has left, so that a
+    // long benchmark does not run out of descriptors.
+    struct Connection {
+        int fd;
+        std::shared_ptr<std::atomic<bool>> done;
+        std::thread thread;
+    };
+    std::vector<Connection> connections;
+    std::atomic<int> accepted = 0;
     std::thread acceptThread;
 
     // 1 once fd has events, 0 when ms pass first (ms < 0: never), -1 once the server stops.
@@ -110,8 +119,24 @@ struct LoopbackServer::Impl {
                 continue;
             const int one = 1;
             ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-            connections.emplace_back(fd, std::thread(&Impl::serve, this, fd));
+            ++accepted;
+            reapFinished();
+            auto done = std::make_shared<std::atomic<bool>>(false);
+            connections.push_back({fd, done, std::thread([this, fd, done] {
+                                       serve(fd);
+                                       *done = true;
+                                   })});
         }
+    }
+
+    void reapFinished() {
+        auto finished = std::partition(connections.begin(), connections.end(),
+                                       [](const Connection& c) { return !*c.done; });
+        for (auto it = finished; it != connections.end(); ++it) {
+            it->thread.join();
+            ::close(it->fd);
+        }
+        connections.erase(finished, connections.end());
     }
 
     void serve(int fd) {
@@ -143,6 +168,22 @@ struct LoopbackServer::Impl {
         }
     }
 
+    static bool isFresh(const ReceivedRequest& request, const Response& response) {
+        const QByteArray noneMatch = request.header("If-None-Match");
+        if (!noneMatch.isEmpty())
+            return !response.etag.isEmpty() && noneMatch == response.etag;
+        const QByteArray since = request.header("If-Modified-Since");
+        return !since.isEmpty() && since == response.lastModified;
+    }
+
+    // sendAll, counted.
+    bool send(int fd, const char* data, qsizetype size) {
+        const bool ok = sendAll(fd, data, size);
+        if (ok)
+            sent += size;
+        return ok;
+    }
+
     bool answer(int fd, const ReceivedRequest& request, bool keepAlive) {
         const QString path = withoutQuery(request.target);
         Response response{404, "not found\n", "text/plain; charset=utf-8"};
@@ -160,6 +201,15 @@ struct LoopbackServer::Impl {
         }
         if (response.delayMs > 0 && waitFor(-1, 0, response.delayMs) != 0)
             return false;
+        const bool validated = response.status >= 200 && response.status <= 299;
+        if (validated && isFresh(request, response)) {
+            QByteArray head = "HTTP/1.1 304 Not Modified\r\n";
+            if (!response.etag.isEmpty())
+                head += "ETag: " + response.etag + "\r\n";
+            head += keepAlive ? "Connection: keep-alive\r\n\r\n" : "Connection: close\r\n\r\n";
+            scope.release();
+            return send(fd, head.constData(), head.size());
+        }
 
         const QByteArray body = response.gzip ? gzipped(response.body) : response.body;
         // Clients read the status code only; any reason phrase will do.
@@ -174,13 +224,17 @@ struct LoopbackServer::Impl {
             head += "Content-Encoding: gzip\r\n";
         for (const auto& [name, value] : response.headers)
             head += name + ": " + value + "\r\n";
+        if (validated && !response.etag.isEmpty())
+            head += "ETag: " + response.etag + "\r\n";
+        if (validated && !response.lastModified.isEmpty())
+            head += "Last-Modified: " + response.lastModified + "\r\n";
         head += keepAlive ? "Connection: keep-alive\r\n\r\n" : "Connection: close\r\n\r\n";
 
         if (response.endless && !body.isEmpty()) {
             const QByteArray chunk = QByteArray::number(body.size(), 16) + "\r\n" + body + "\r\n";
             // Ends when a write fails (the client left, or the destructor shut the socket).
-            for (bool ok = sendAll(fd, head.constData(), head.size()); ok;)
-                ok = waitFor(fd, POLLRDHUP, 0) == 0 && sendAll(fd, chunk.constData(), chunk.size());
+            for (bool ok = send(fd, head.constData(), head.size()); ok;)
+                ok = waitFor(fd, POLLRDHUP, 0) == 0 && send(fd, chunk.constData(), chunk.size());
             return false;
         }
         if (repeated) {
@@ -193,9 +247,9 @@ struct LoopbackServer::Impl {
         if (response.dripBytesPerSecond <= 0) {
             const QByteArray whole = head + body;
             scope.release();
-            return sendAll(fd, whole.constData(), whole.size());
+            return send(fd, whole.constData(), whole.size());
         }
-        if (!sendAll(fd, head.constData(), head.size()))
+        if (!send(fd, head.constData(), head.size()))
             return false;
         // Small pieces at a steady pace, twenty a second, until the client hangs up.
         const qsizetype piece = std::max(1, response.dripBytesPerSecond / 20);
@@ -206,7 +260,7 @@ struct LoopbackServer::Impl {
             const qsizetype size = std::min(piece, body.size() - offset);
             if (offset + size == body.size())
                 scope.release();
-            if (!sendAll(fd, body.constData() + offset, size))
+            if (!send(fd, body.constData() + offset, size))
                 return false;
         }
         return true;
@@ -240,11 +294,11 @@ LoopbackServer::~LoopbackServer() {
     impl.acceptThread.join();
     ::close(impl.listenFd);
     // Unblocks connection threads stuck in send() to a client that stopped reading.
-    for (auto& [fd, thread] : impl.connections)
-        ::shutdown(fd, SHUT_RDWR);
-    for (auto& [fd, thread] : impl.connections) {
-        thread.join();
-        ::close(fd);
+    for (auto& connection : impl.connections)
+        ::shutdown(connection.fd, SHUT_RDWR);
+    for (auto& connection : impl.connections) {
+        connection.thread.join();
+        ::close(connection.fd);
     }
     ::close(impl.stopPipe[0]);
     ::close(impl.stopPipe[1]);
@@ -268,6 +322,14 @@ int LoopbackServer::requestCount(const QString& path) const {
     std::lock_guard lock(m_impl->mutex);
     const auto it = m_impl->counts.find(withoutQuery(path.toUtf8()));
     return it == m_impl->counts.end() ? 0 : it->second;
+}
+
+int LoopbackServer::connectionsAccepted() const {
+    return m_impl->accepted;
+}
+
+qint64 LoopbackServer::bytesSent() const {
+    return m_impl->sent;
 }
 
 ConcurrencyMeter LoopbackServer::meter() const {

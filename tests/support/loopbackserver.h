@@ -21,6 +21,11 @@ struct Response {
     bool endless = false;       // send the body over and over, chunked, until the client leaves
     qint64 repeatedTo = 0;      // > 0: send the body over and over up to this many bytes in all,
                                 // announced in Content-Length (a large answer without its memory)
+    // Validators: when set they are sent with a 2xx answer, and a request whose
+    // If-None-Match names etag (or, without If-None-Match, whose If-Modified-Since equals
+    // lastModified) gets a 304 without a body.
+    QByteArray etag;
+    QByteArray lastModified;
 };
 
 // What a client sent: the request line's parts and the headers in arrival order.
@@ -62,6 +67,8 @@ public:
     void setMeter(const ConcurrencyMeter& meter);
     int requestCount(const QString& path) const; // requests received for path (query ignored)
     int totalRequests() const { return int(requests().size()); }
+    qint64 bytesSent() const;                // every byte of every answer so far, headers included
+    int connectionsAccepted() const;         // connections accepted so far
     ConcurrencyMeter meter() const;          // this server's own meter
     QList<ReceivedRequest> requests() const; // every request received, in arrival order
 

@@ -12,7 +12,8 @@
 namespace quorvel::test {
 
 // A ReaderPort that records every call as a line ("title: ...", "tip: ...", "page: ...",
-// "prompt: <title>|<text>", "opacity: N", "open: ...", "magnetic: 0/1", "interval: ...")
+// "prompt: <title>|<text>", "opacity: N", "open: ...", "magnetic: 0/1", "interval: ...",
+// "unchanged: ...", "summary: <fetched> <unchanged> <from cache> <failed>")
 // and answers prompts from a queue (Ok when the queue is empty). The feed outcomes of each
 // run are kept in outcomeRuns and recorded as "outcomes: <count>".
 class RecordingPort : public ReaderPort {
@@ -21,10 +22,20 @@ public:
     std::deque<MessageAnswer> answers;
     std::vector<Message> prompts;
     std::vector<FeedOutcomes> outcomeRuns;
+    std::vector<FetchSummary> summaries;
 
     void setTitle(const QString& title) override { calls << "title: " + title; }
     void setTrayTip(const QString& tipField) override { calls << "tip: " + trayTipText(tipField); }
     void showPage(const QString& path) override { calls << "page: " + path; }
+    void pageUnchanged(const QString& path) override { calls << "unchanged: " + path; }
+    void fetchSummary(const FetchSummary& s) override {
+        summaries.push_back(s);
+        calls << QStringLiteral("summary: %1 %2 %3 %4")
+                     .arg(s.fetched)
+                     .arg(s.unchanged)
+                     .arg(s.fromCache)
+                     .arg(s.failed);
+    }
     void applyOpacity(int alpha) override { calls << "opacity: " + QString::number(alpha); }
     void openWithDesktop(const QString& path) override { calls << "open: " + path; }
     void setMagneticTicked(bool ticked) override {
