@@ -13,6 +13,9 @@ the medians are printed.
 
 usage: pageview_bench.py QUORVEL_BINARY [runs] [seconds]
 BENCH_VIEWS="web" measures one view only; QTWEBENGINE_CHROMIUM_FLAGS passes to the reader.
+BENCH_CASES="offline" measures one case only. The view name "quiterss" runs that feed reader
+(Debian's package) instead, with a fresh profile and no feeds of its own, in the offline case
+only: its resting memory beside ours in the same run.
 """
 import http.server, os, shutil, socketserver, statistics, subprocess, sys, tempfile, threading, time
 
@@ -137,10 +140,16 @@ def one_run(view, loopback, port, page):
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     time.sleep(1.5)
     started = time.monotonic()
-    reader = subprocess.Popen([binary, "--data-dir", data, f"--view={view}"], env=env,
-                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    if view == "quiterss":
+        # Another reader for comparison: a fresh home, so it starts with its own defaults.
+        env = dict(env, HOME=work, XDG_CONFIG_HOME=os.path.join(work, "config"),
+                   XDG_DATA_HOME=os.path.join(work, "share"), XDG_CACHE_HOME=os.path.join(work, "cache"))
+        command = ["quiterss"]
+    else:
+        command = [binary, "--data-dir", data, f"--view={view}"]
+    reader = subprocess.Popen(command, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     shown = None
-    while time.monotonic() - started < 30:
+    while view != "quiterss" and time.monotonic() - started < 30:
         if any(shows_link_colour(env, window) for window in reader_windows(env)):
             shown = time.monotonic() - started
             break
@@ -167,8 +176,10 @@ def main():
     page = os.path.join(seed, "feeds.htm")
     results = {}
     for run in range(runs):
-        for case in ("offline", "feeds50"):
+        for case in os.environ.get("BENCH_CASES", "offline feeds50").split():
             for view in os.environ.get("BENCH_VIEWS", "light web").split():
+                if view == "quiterss" and case != "offline":
+                    continue
                 memory, shown = one_run(view, case == "feeds50", port, page)
                 results.setdefault((view, case), []).append((memory, shown))
                 print(f"run {run + 1} {view:5} {case:8} PSS {memory:6.1f} MB  page shown "
