@@ -5,11 +5,9 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QPointer>
-#include <QScopeGuard>
 #include <QSystemTrayIcon>
 
-#include "manager/managerwindow.h"
+#include "app/managerlink.h"
 #include "platform/curlfetcher.h"
 #include "reader/instanceguard.h"
 #include "reader/messageboxprompter.h"
@@ -65,45 +63,7 @@ int runReaderApplication(int argc, char** argv, const QString& dataDirOption) {
                      &ReaderWindow::restoreFromTray);
     QObject::connect(&reader, &ReaderWindow::exited, &app, &QCoreApplication::quit);
 
-    // ---- Manager window wiring -------------------------------------------------------
-    // One manager at a time, made afresh at each opening so that it shows the store as it
-    // is now; it deletes itself when closed.
-    QPointer<ManagerWindow> manager;
-    const auto deleteManager = qScopeGuard([&manager] { delete manager; });
-    reader.setManagerAvailable(true);
-    QObject::connect(&reader, &ReaderWindow::managerRequested, &reader, [&] {
-        if (manager) {
-            manager->raise();
-            manager->activateWindow();
-            return;
-        }
-        manager = new ManagerWindow(store, prompter);
-        manager->setAttribute(Qt::WA_DeleteOnClose);
-        QObject::connect(manager, &ManagerWindow::refreshRequested, &reader,
-                         &ReaderWindow::requestRefresh);
-        QObject::connect(manager, &ManagerWindow::refreshTimerStopRequested, &reader,
-                         &ReaderWindow::stopRefreshTimer);
-        QObject::connect(manager, &ManagerWindow::refreshTimerRestartRequested, &reader,
-                         &ReaderWindow::startRefreshTimer);
-        // Brought forward, not restored: a reader hidden in the tray stays there.
-        QObject::connect(manager, &ManagerWindow::raiseReaderRequested, &reader, [&reader] {
-            if (reader.isVisible()) {
-                reader.raise();
-                reader.activateWindow();
-            }
-        });
-        // Each row shows what the last refresh found for its feed, and follows the refreshes
-        // that end while the window is open.
-        manager->showFeedOutcomes(reader.feedOutcomes());
-        QObject::connect(&reader, &ReaderWindow::feedOutcomesChanged, manager,
-                         [&] { manager->showFeedOutcomes(reader.feedOutcomes()); });
-        manager->openWindow();
-    });
-    QObject::connect(&reader, &ReaderWindow::exitRequested, &reader, [&manager] {
-        if (manager)
-            manager->close();
-    });
-    // -----------------------------------------------------------------------------------
+    ManagerLink managerLink(reader, store, prompter);
 
     reader.start();
     const int status = app.exec();
