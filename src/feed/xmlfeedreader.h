@@ -41,6 +41,7 @@ public:
     Feed takeFeed();
 
 private:
+    static constexpr int kFieldKinds = 12;
     enum class Role : unsigned char { Other, Field, Channel, Image, Item, AtomFeed, AtomEntry };
     struct Open {
         XmlNode node;
@@ -50,6 +51,7 @@ private:
         bool belowChannel = false;
         int slot = -1;              // items: the kept slot, -1 when past the limit
         unsigned fieldsKept = 0;    // records: one bit per field kind kept so far
+        XmlNode fields[kFieldKinds]; // records: the kept field of each kind
         QUrl base;                  // Atom: the xml:base in force
         bool underXmlBase = false;  // Atom: an xml:base on this element or an ancestor
     };

@@ -506,12 +506,15 @@ xmlAttrPtr findAttribute(xmlNodePtr node, const QByteArray& name) {
     if (node == nullptr || node->type != XML_ELEMENT_NODE)
         return nullptr;
     const qsizetype colon = name.indexOf(':');
+    // Views, not copies: this runs for every attribute a reader asks about.
+    const QByteArrayView prefix = QByteArrayView(name).first(colon < 0 ? 0 : colon);
+    const QByteArrayView local = QByteArrayView(name).sliced(colon + 1);
     xmlAttrPtr anyNamespace = nullptr;
     for (xmlAttrPtr attr = node->properties; attr != nullptr; attr = attr->next) {
         if (colon >= 0) {
             if (attr->ns && attr->ns->prefix &&
-                name.left(colon) == reinterpret_cast<const char*>(attr->ns->prefix) &&
-                name.mid(colon + 1) == reinterpret_cast<const char*>(attr->name))
+                prefix == reinterpret_cast<const char*>(attr->ns->prefix) &&
+                local == reinterpret_cast<const char*>(attr->name))
                 return attr;
             continue;
         }
@@ -1053,6 +1056,11 @@ std::optional<QString> XmlNode::getAttribute(const char* name) const {
     xmlAttrPtr attr = findAttribute(m_node, QByteArray::fromRawData(name, qsizetype(std::strlen(name))));
     if (attr == nullptr)
         return std::nullopt;
+    // The usual attribute value is one text node: no need to gather.
+    xmlNodePtr first = attr->children;
+    if (first != nullptr && first->next == nullptr && first->type == XML_TEXT_NODE &&
+        first->content != nullptr)
+        return QString::fromUtf8(reinterpret_cast<const char*>(first->content));
     QByteArray value;
     for (xmlNodePtr part = attr->children; part != nullptr; part = part->next)
         if (part->type == XML_TEXT_NODE && part->content)
