@@ -139,6 +139,20 @@ TEST(RssFeed, AnItemWithoutLinkTakesItsPermanentWebGuid) {
               QStringList({"http://g.example/1", "#", "#", "http://g.example/link"}));
 }
 
+TEST(RssFeed, TheFirstElementOfEachFieldCounts) {
+    const Feed feed = loaded("rss/first-fields.xml");
+    EXPECT_EQ(feed.title, "Plain channel title") << "a plain title before a namespaced one";
+    EXPECT_EQ(feed.buildDate, "First date");
+    EXPECT_EQ(feed.imageUrl, "http://f.example/logo.png");
+    EXPECT_EQ(feed.imageLink, "http://f.example/");
+    EXPECT_EQ(field(feed, &FeedItem::title), QStringList({"", "Only namespaced"}))
+        << "an empty plain title is still the title";
+    EXPECT_EQ(field(feed, &FeedItem::description), QStringList({"One", "No Description"}));
+    EXPECT_EQ(field(feed, &FeedItem::date), QStringList({"Mon, 07 Dec 2026", ""}));
+    EXPECT_EQ(field(feed, &FeedItem::link), QStringList({"#", "http://f.example/guid"}))
+        << "the first link is the one read, even when empty";
+}
+
 TEST(RssFeed, DamagedDocumentsAreReadAsReadersReadThem) {
     // Without items: recovery would not take these, the strict read must.
     EXPECT_EQ(loaded("rss/space-before-declaration.xml").title, "Leading space");
