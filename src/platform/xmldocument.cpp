@@ -253,6 +253,10 @@ struct ParseState {
     charactersSAXFunc characters = nullptr;
     charactersSAXFunc whitespace = nullptr;
     charactersSAXFunc cdata = nullptr; // a cdataBlockSAXFunc: the same signature
+    // The sink's answer for the open element, asked once per run of character data (an
+    // entity reference splits a text into many): null until the next element event.
+    xmlNodePtr textParent = nullptr;
+    bool textKept = false;
 };
 
 ParseState* stateOf(void* userData) {
@@ -363,6 +367,7 @@ void sinkStartElement(void* ctx, const xmlChar* localname, const xmlChar* prefix
         return;
     auto* ctxt = static_cast<xmlParserCtxtPtr>(ctx);
     xmlNodePtr node = ctxt->node;
+    state->textParent = nullptr;
     if (node == nullptr)
         return;
     // Resolved at once, so that the sink reads the attributes as the document means them.
@@ -377,6 +382,7 @@ void sinkEndElement(void* ctx, const xmlChar* localname, const xmlChar* prefix,
     auto* ctxt = static_cast<xmlParserCtxtPtr>(ctx);
     xmlNodePtr node = ctxt->node;
     state->endElement(ctx, localname, prefix, uri);
+    state->textParent = nullptr;
     if (sinkStateOf(ctx) == nullptr || node == nullptr || node->type != XML_ELEMENT_NODE)
         return;
     const bool isRoot = node->parent == nullptr || node->parent->type != XML_ELEMENT_NODE;
@@ -397,9 +403,15 @@ void sinkEndElement(void* ctx, const xmlChar* localname, const xmlChar* prefix,
 // Passes character data on to the tree builder's handler unless the sink drops it.
 void sinkText(void* ctx, const xmlChar* text, int length, charactersSAXFunc ParseState::*handler) {
     ParseState* state = stateOf(ctx);
-    if (sinkStateOf(ctx) != nullptr &&
-        !state->sink->keepsText(XmlNode(static_cast<xmlParserCtxtPtr>(ctx)->node)))
-        return;
+    if (sinkStateOf(ctx) != nullptr) {
+        xmlNodePtr parent = static_cast<xmlParserCtxtPtr>(ctx)->node;
+        if (parent == nullptr || parent != state->textParent) {
+            state->textParent = parent;
+            state->textKept = state->sink->keepsText(XmlNode(parent));
+        }
+        if (!state->textKept)
+            return;
+    }
     if (charactersSAXFunc pass = state->*handler)
         pass(ctx, text, length);
 }
