@@ -213,22 +213,25 @@ void XmlFeedReader::startRss(XmlNode element, Open* open) {
 }
 
 void XmlFeedReader::startAtom(XmlNode element, Open* open, const Open* parent) {
-    open->base = parent ? parent->base : m_address;
-    open->underXmlBase = parent != nullptr && parent->underXmlBase;
+    // Most elements have no xml:base of their own: they share their parent's by index.
+    open->base = parent ? parent->base : -1;
     if (element.hasAttributes()) {
         if (const auto base = element.getAttribute("xml:base")) {
-            open->base = open->base.resolved(QUrl(base->trimmed()));
-            open->underXmlBase = true;
+            const QUrl& outer = open->base < 0 ? m_address : m_bases[std::size_t(open->base)];
+            m_bases.push_back(outer.resolved(QUrl(base->trimmed())));
+            open->base = int(m_bases.size()) - 1;
+            open->ownsBase = true;
         }
     }
     // Resolved here, where the xml:base of every ancestor is known; without one the page
     // resolves the link against the feed's address.
-    if (open->underXmlBase && open->role == Role::Field && element.hasLocalName("link")) {
+    if (open->base >= 0 && open->role == Role::Field && element.hasLocalName("link")) {
         const std::optional<QString> href = element.getAttribute("href");
-        if (href && !open->base.isEmpty())
+        const QUrl& base = m_bases[std::size_t(open->base)];
+        if (href && !base.isEmpty())
             element.setAttribute(
                 QStringLiteral("href"),
-                open->base.resolved(QUrl(href->trimmed())).toString(QUrl::FullyEncoded));
+                base.resolved(QUrl(href->trimmed())).toString(QUrl::FullyEncoded));
     }
     if (parent != nullptr && parent->role == Role::AtomFeed && !open->insideField &&
         element.isElementNamed(m_atomNamespace.constData(), "entry")) {
@@ -275,6 +278,8 @@ void XmlFeedReader::endRecord(const Open& open) {
     static_assert(kFieldCount == kFieldKinds);
     // The fields were noted as they started: the first child of each kind.
     const XmlNode* fields = open.fields;
+    if (open.ownsBase)
+        m_bases.pop_back();
     switch (open.role) {
     case Role::Channel:
         --m_channelDepth;

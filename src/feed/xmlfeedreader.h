@@ -52,8 +52,10 @@ private:
         int slot = -1;              // items: the kept slot, -1 when past the limit
         unsigned fieldsKept = 0;    // records: one bit per field kind kept so far
         XmlNode fields[kFieldKinds]; // records: the kept field of each kind
-        QUrl base;                  // Atom: the xml:base in force
-        bool underXmlBase = false;  // Atom: an xml:base on this element or an ancestor
+        // Atom: the xml:base in force, an index in m_bases; -1 when neither this element
+        // nor an ancestor has one. ownsBase: it is this element's own.
+        int base = -1;
+        bool ownsBase = false;
     };
 
     void startRss(XmlNode element, Open* open);
@@ -64,6 +66,7 @@ private:
 
     int m_limit;
     QUrl m_address;
+    std::vector<QUrl> m_bases; // the xml:base of each open element that has one, outermost first
     const std::atomic<bool>* m_cancel;
     std::vector<Open> m_open;
     bool m_atom = false;
