@@ -517,7 +517,8 @@ bool elementNameMatches(xmlNodePtr node, QStringView wanted) {
 xmlAttrPtr findAttribute(xmlNodePtr node, const QByteArray& name) {
     if (node == nullptr || node->type != XML_ELEMENT_NODE)
         return nullptr;
-    const qsizetype colon = name.indexOf(':');
+    const void* colonAt = std::memchr(name.constData(), ':', std::size_t(name.size()));
+    const qsizetype colon = colonAt ? static_cast<const char*>(colonAt) - name.constData() : -1;
     // Views, not copies: this runs for every attribute a reader asks about.
     const QByteArrayView prefix = QByteArrayView(name).first(colon < 0 ? 0 : colon);
     const QByteArrayView local = QByteArrayView(name).sliced(colon + 1);
