@@ -6,7 +6,12 @@
 namespace quorvel {
 
 QString escapeHtmlText(const QString& text) {
-    return text.toHtmlEscaped();
+    // Most texts hold none of the characters toHtmlEscaped replaces: those are returned
+    // shared, not copied.
+    for (const QChar c : text)
+        if (c == u'<' || c == u'>' || c == u'&' || c == u'"')
+            return text.toHtmlEscaped();
+    return text;
 }
 
 QString escapeHtmlTextKeepingReferences(const QString& text) {
