@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "feed/feedparser.h"
+#include "feed/feedtext.h"
 #include "testfiles.h"
 
 // Failures show texts, not their bytes.
@@ -36,6 +37,14 @@ QStringList field(const Feed& feed, QString FeedItem::*member) {
     for (const FeedItem& item : feed.items)
         values << item.*member;
     return values;
+}
+
+TEST(FeedText, EachMarkupCharacterIsEscapedEvenAlone) {
+    EXPECT_EQ(escapeHtmlText("1 < 2"), "1 &lt; 2");
+    EXPECT_EQ(escapeHtmlText("2 > 1"), "2 &gt; 1");
+    EXPECT_EQ(escapeHtmlText("say \"hi\""), "say &quot;hi&quot;");
+    EXPECT_EQ(escapeHtmlText("R&D"), "R&amp;D");
+    EXPECT_EQ(escapeHtmlText(QString::fromUtf8("plain caf\u00e9")), QString::fromUtf8("plain caf\u00e9"));
 }
 
 TEST(AtomFeed, TitlesOfEachTextTypeBecomeHtmlFragments) {
