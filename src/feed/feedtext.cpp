@@ -1,14 +1,17 @@
 #include "feedtext.h"
 
-#include <cstdio>
-
 #include <QDate>
 #include <QRegularExpression>
 
 namespace quorvel {
 
 QString escapeHtmlText(const QString& text) {
-    return text.toHtmlEscaped();
+    // Most texts hold none of the characters toHtmlEscaped replaces: those are returned
+    // shared, not copied.
+    for (const QChar c : text)
+        if (c == u'<' || c == u'>' || c == u'&' || c == u'"')
+            return text.toHtmlEscaped();
+    return text;
 }
 
 QString escapeHtmlTextKeepingReferences(const QString& text) {
@@ -85,11 +88,37 @@ QString displayDate(const QString& rfc3339) {
     if (!ok || at != text.size() || !date.isValid() || hour > 23 || minute > 59 || second > 60 ||
         offsetHours > 23 || offsetMinutes > 59)
         return escapeHtmlText(text);
-    char out[96]; // room for any int the compiler cannot rule out
-    std::snprintf(out, sizeof out, "%s, %02d %s %04d %02d:%02d:%02d %c%02d%02d",
-                  days[date.dayOfWeek() - 1], day, months[month - 1], year, hour, minute, second,
-                  char(sign.unicode()), offsetHours, offsetMinutes);
-    return QString::fromLatin1(out);
+    // Written by hand: every number has its fixed width here, and printf would cost more
+    // than the rest of the conversion.
+    char16_t out[31];
+    char16_t* at16 = out;
+    auto put = [&](const char* text) {
+        while (*text)
+            *at16++ = char16_t(*text++);
+    };
+    auto number = [&](int value, int width) {
+        for (int i = width - 1; i >= 0; --i, value /= 10)
+            at16[i] = char16_t(u'0' + value % 10);
+        at16 += width;
+    };
+    put(days[date.dayOfWeek() - 1]);
+    put(", ");
+    number(day, 2);
+    *at16++ = u' ';
+    put(months[month - 1]);
+    *at16++ = u' ';
+    number(year, 4);
+    *at16++ = u' ';
+    number(hour, 2);
+    *at16++ = u':';
+    number(minute, 2);
+    *at16++ = u':';
+    number(second, 2);
+    *at16++ = u' ';
+    *at16++ = sign.unicode();
+    number(offsetHours, 2);
+    number(offsetMinutes, 2);
+    return QString(reinterpret_cast<const QChar*>(out), at16 - out);
 }
 
 } // namespace quorvel

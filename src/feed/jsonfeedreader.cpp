@@ -16,17 +16,24 @@ namespace {
 // feed and carriage return; lone surrogates, U+FFFE, U+FFFF), which JSON escapes can
 // carry, replaced by U+FFFD: every format's texts reach the page alike.
 QString asXmlText(QString text) {
+    // Read through a const pointer: writing through operator[] would copy a shared string
+    // before anything is known to need replacing.
+    const QChar* data = std::as_const(text).constData();
+    QChar* writable = nullptr; // the string's own copy, made at the first replacement
     for (qsizetype i = 0; i < text.size(); ++i) {
-        const char16_t c = text[i].unicode();
+        const char16_t c = data[i].unicode();
         const bool pairStart = QChar::isHighSurrogate(c) && i + 1 < text.size() &&
-                               QChar::isLowSurrogate(text[i + 1].unicode());
+                               QChar::isLowSurrogate(data[i + 1].unicode());
         if (pairStart) {
             ++i;
             continue;
         }
         if ((c < 0x20 && c != u'\t' && c != u'\n' && c != u'\r') || QChar::isSurrogate(c) ||
-            c == 0xFFFE || c == 0xFFFF)
-            text[i] = QChar(QChar::ReplacementCharacter);
+            c == 0xFFFE || c == 0xFFFF) {
+            if (writable == nullptr)
+                data = writable = text.data();
+            writable[i] = QChar(QChar::ReplacementCharacter);
+        }
     }
     return text;
 }

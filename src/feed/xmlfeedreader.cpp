@@ -25,25 +25,16 @@ enum Field : int {
     kLogo,
     kIcon,
     kHtmlLink, // Atom: the first alternate link of an HTML type
+    kFieldCount
 };
 
-QString childText(const XmlNode& parent, const QString& name, const QString& fallback) {
-    const XmlNode child = parent.firstChildElement(name);
-    return child.isNull() ? fallback : child.text();
+QString textOr(const XmlNode& field, const QString& fallback) {
+    return field.isNull() ? fallback : field.text();
 }
 
 // A channel's or item's title: its plain <title>, else a namespaced one such as <dc:title>.
-QString rssTitle(const XmlNode& parent, const QString& fallback) {
-    XmlNode title = parent.firstChildElement(QStringLiteral("title"));
-    if (title.isNull()) {
-        for (const XmlNode& child : parent.childElements()) {
-            if (child.hasLocalName("title")) {
-                title = child;
-                break;
-            }
-        }
-    }
-    return title.isNull() ? fallback : title.text();
+QString rssTitle(const XmlNode* fields, const QString& fallback) {
+    return textOr(fields[kTitle].isNull() ? fields[kOtherTitle] : fields[kTitle], fallback);
 }
 
 bool isWebUrl(const QString& text) {
@@ -51,23 +42,22 @@ bool isWebUrl(const QString& text) {
            text.startsWith(QLatin1String("https://"), Qt::CaseInsensitive);
 }
 
-FeedItem readRssItem(const XmlNode& item) {
+FeedItem readRssItem(const XmlNode* fields) {
     FeedItem out;
-    out.title = rssTitle(item, QString());
-    const XmlNode link = item.firstChildElement(QStringLiteral("link"));
+    out.title = rssTitle(fields, QString());
+    const XmlNode& link = fields[kLink];
     out.link = link.isNull() ? QStringLiteral("#") : link.text();
     if (out.link.isEmpty() || link.isNull()) {
         // A permanent guid is the item's address when it names no link.
-        const XmlNode guid = item.firstChildElement(QStringLiteral("guid"));
+        const XmlNode& guid = fields[kGuid];
         const QString permaLink =
             guid.getAttribute("isPermaLink").value_or(QString()).trimmed();
         if (!guid.isNull() && permaLink.compare(QLatin1String("false"), Qt::CaseInsensitive) &&
             isWebUrl(guid.text()))
             out.link = guid.text();
     }
-    out.date = childText(item, QStringLiteral("pubDate"), QString());
-    out.description =
-        childText(item, QStringLiteral("description"), QStringLiteral("No Description"));
+    out.date = textOr(fields[kDate], QString());
+    out.description = textOr(fields[kDescription], QStringLiteral("No Description"));
     return out;
 }
 
@@ -223,22 +213,25 @@ void XmlFeedReader::startRss(XmlNode element, Open* open) {
 }
 
 void XmlFeedReader::startAtom(XmlNode element, Open* open, const Open* parent) {
-    open->base = parent ? parent->base : m_address;
-    open->underXmlBase = parent != nullptr && parent->underXmlBase;
+    // Most elements have no xml:base of their own: they share their parent's by index.
+    open->base = parent ? parent->base : -1;
     if (element.hasAttributes()) {
         if (const auto base = element.getAttribute("xml:base")) {
-            open->base = open->base.resolved(QUrl(base->trimmed()));
-            open->underXmlBase = true;
+            const QUrl& outer = open->base < 0 ? m_address : m_bases[std::size_t(open->base)];
+            m_bases.push_back(outer.resolved(QUrl(base->trimmed())));
+            open->base = int(m_bases.size()) - 1;
+            open->ownsBase = true;
         }
     }
     // Resolved here, where the xml:base of every ancestor is known; without one the page
     // resolves the link against the feed's address.
-    if (open->underXmlBase && open->role == Role::Field && element.hasLocalName("link")) {
+    if (open->base >= 0 && open->role == Role::Field && element.hasLocalName("link")) {
         const std::optional<QString> href = element.getAttribute("href");
-        if (href && !open->base.isEmpty())
+        const QUrl& base = m_bases[std::size_t(open->base)];
+        if (href && !base.isEmpty())
             element.setAttribute(
                 QStringLiteral("href"),
-                open->base.resolved(QUrl(href->trimmed())).toString(QUrl::FullyEncoded));
+                base.resolved(QUrl(href->trimmed())).toString(QUrl::FullyEncoded));
     }
     if (parent != nullptr && parent->role == Role::AtomFeed && !open->insideField &&
         element.isElementNamed(m_atomNamespace.constData(), "entry")) {
@@ -268,6 +261,7 @@ void XmlFeedReader::elementStarted(XmlNode element) {
         const int field = fieldOf(*parent, element);
         if (field >= 0 && !(parent->fieldsKept & (1u << field))) {
             parent->fieldsKept |= 1u << field;
+            parent->fields[field] = element;
             open.role = Role::Field;
             open.insideField = true;
             open.markup = m_atom;
@@ -281,61 +275,49 @@ void XmlFeedReader::elementStarted(XmlNode element) {
 }
 
 void XmlFeedReader::endRecord(const Open& open) {
-    const XmlNode& node = open.node;
+    static_assert(kFieldCount == kFieldKinds);
+    // The fields were noted as they started: the first child of each kind.
+    const XmlNode* fields = open.fields;
+    if (open.ownsBase)
+        m_bases.pop_back();
     switch (open.role) {
     case Role::Channel:
         --m_channelDepth;
-        if (node == m_lastChannel) {
-            m_feed.title = rssTitle(node, QStringLiteral("No Title"));
+        if (open.node == m_lastChannel) {
+            m_feed.title = rssTitle(fields, QStringLiteral("No Title"));
             m_feed.plainTitle = m_feed.title;
-            m_feed.buildDate = childText(node, QStringLiteral("lastBuildDate"),
-                                         QStringLiteral("No Date"));
+            m_feed.buildDate = textOr(fields[kDate], QStringLiteral("No Date"));
         }
         break;
     case Role::Image:
-        if (node == m_lastImage) {
-            m_feed.imageUrl = childText(node, QStringLiteral("url"), QString());
-            m_feed.imageLink = childText(node, QStringLiteral("link"), QStringLiteral("#"));
+        if (open.node == m_lastImage) {
+            m_feed.imageUrl = textOr(fields[kUrl], QString());
+            m_feed.imageLink = textOr(fields[kLink], QStringLiteral("#"));
         }
         break;
     case Role::Item:
         if (open.slot >= 0)
-            m_kept[open.belowChannel][std::size_t(open.slot)] = readRssItem(node);
+            m_kept[open.belowChannel][std::size_t(open.slot)] = readRssItem(fields);
         break;
     case Role::AtomEntry:
     case Role::AtomFeed: {
-        // Only the kept fields are left below the record: a handful of elements.
-        const std::vector<XmlNode> children = node.childElements();
-        auto child = [&](const char* name) {
-            for (const XmlNode& c : children)
-                if (c.isElementNamed(m_atomNamespace.constData(), name))
-                    return c;
-            return XmlNode();
-        };
-        const XmlNode title = child("title");
+        const XmlNode& title = fields[kTitle];
         // The kept alternate links: one to a page if there is one, else one of another type.
-        XmlNode alternate;
-        for (const XmlNode& c : children)
-            if (c.isElementNamed(m_atomNamespace.constData(), "link") &&
-                (alternate.isNull() || (isHtmlLink(c) && !isHtmlLink(alternate))))
-                alternate = c;
+        const XmlNode& alternate = fields[kHtmlLink].isNull() ? fields[kLink] : fields[kHtmlLink];
         const QString link =
             alternate.getAttribute("href").value_or(QString()).trimmed();
-        XmlNode date = child(open.role == Role::AtomEntry ? "published" : "updated");
-        if (date.isNull())
-            date = child(open.role == Role::AtomEntry ? "issued" : "modified");
+        // An entry's date is when it was published, else when it was updated; a feed's when
+        // it was updated. Each kind keeps its first element of either name (published or
+        // issued, updated or modified).
+        XmlNode date = open.role == Role::AtomEntry ? fields[kDate] : fields[kUpdated];
         if (date.isNull() && open.role == Role::AtomEntry)
-            date = child("updated");
-        if (date.isNull() && open.role == Role::AtomEntry)
-            date = child("modified");
+            date = fields[kUpdated];
         if (open.role == Role::AtomFeed) {
             m_feed.title = atomText(title).value_or(QStringLiteral("No Title"));
             m_feed.plainTitle = atomText(title, true).value_or(QStringLiteral("No Title"));
             if (!date.isNull())
                 m_feed.buildDate = displayDate(date.text());
-            XmlNode image = child("logo");
-            if (image.isNull())
-                image = child("icon");
+            const XmlNode& image = fields[kLogo].isNull() ? fields[kIcon] : fields[kLogo];
             m_feed.imageUrl = image.text();
             if (!link.isEmpty())
                 m_feed.imageLink = link;
@@ -350,11 +332,11 @@ void XmlFeedReader::endRecord(const Open& open) {
         if (!date.isNull())
             item.date = displayDate(date.text());
         std::optional<QString> description;
-        const XmlNode content = child("content");
+        const XmlNode& content = fields[kDescription];
         if (!content.getAttribute("src"))
             description = atomText(content);
         if (!description)
-            description = atomText(child("summary"));
+            description = atomText(fields[kSummary]);
         if (description)
             item.description = *description;
         m_kept[1][std::size_t(open.slot)] = std::move(item);

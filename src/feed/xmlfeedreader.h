@@ -41,6 +41,7 @@ public:
     Feed takeFeed();
 
 private:
+    static constexpr int kFieldKinds = 12;
     enum class Role : unsigned char { Other, Field, Channel, Image, Item, AtomFeed, AtomEntry };
     struct Open {
         XmlNode node;
@@ -50,8 +51,11 @@ private:
         bool belowChannel = false;
         int slot = -1;              // items: the kept slot, -1 when past the limit
         unsigned fieldsKept = 0;    // records: one bit per field kind kept so far
-        QUrl base;                  // Atom: the xml:base in force
-        bool underXmlBase = false;  // Atom: an xml:base on this element or an ancestor
+        XmlNode fields[kFieldKinds]; // records: the kept field of each kind
+        // Atom: the xml:base in force, an index in m_bases; -1 when neither this element
+        // nor an ancestor has one. ownsBase: it is this element's own.
+        int base = -1;
+        bool ownsBase = false;
     };
 
     void startRss(XmlNode element, Open* open);
@@ -62,6 +66,7 @@ private:
 
     int m_limit;
     QUrl m_address;
+    std::vector<QUrl> m_bases; // the xml:base of each open element that has one, outermost first
     const std::atomic<bool>* m_cancel;
     std::vector<Open> m_open;
     bool m_atom = false;

@@ -253,6 +253,10 @@ struct ParseState {
     charactersSAXFunc characters = nullptr;
     charactersSAXFunc whitespace = nullptr;
     charactersSAXFunc cdata = nullptr; // a cdataBlockSAXFunc: the same signature
+    // The sink's answer for the open element, asked once per run of character data (an
+    // entity reference splits a text into many): null until the next element event.
+    xmlNodePtr textParent = nullptr;
+    bool textKept = false;
 };
 
 ParseState* stateOf(void* userData) {
@@ -363,6 +367,7 @@ void sinkStartElement(void* ctx, const xmlChar* localname, const xmlChar* prefix
         return;
     auto* ctxt = static_cast<xmlParserCtxtPtr>(ctx);
     xmlNodePtr node = ctxt->node;
+    state->textParent = nullptr;
     if (node == nullptr)
         return;
     // Resolved at once, so that the sink reads the attributes as the document means them.
@@ -377,6 +382,7 @@ void sinkEndElement(void* ctx, const xmlChar* localname, const xmlChar* prefix,
     auto* ctxt = static_cast<xmlParserCtxtPtr>(ctx);
     xmlNodePtr node = ctxt->node;
     state->endElement(ctx, localname, prefix, uri);
+    state->textParent = nullptr;
     if (sinkStateOf(ctx) == nullptr || node == nullptr || node->type != XML_ELEMENT_NODE)
         return;
     const bool isRoot = node->parent == nullptr || node->parent->type != XML_ELEMENT_NODE;
@@ -397,9 +403,15 @@ void sinkEndElement(void* ctx, const xmlChar* localname, const xmlChar* prefix,
 // Passes character data on to the tree builder's handler unless the sink drops it.
 void sinkText(void* ctx, const xmlChar* text, int length, charactersSAXFunc ParseState::*handler) {
     ParseState* state = stateOf(ctx);
-    if (sinkStateOf(ctx) != nullptr &&
-        !state->sink->keepsText(XmlNode(static_cast<xmlParserCtxtPtr>(ctx)->node)))
-        return;
+    if (sinkStateOf(ctx) != nullptr) {
+        xmlNodePtr parent = static_cast<xmlParserCtxtPtr>(ctx)->node;
+        if (parent == nullptr || parent != state->textParent) {
+            state->textParent = parent;
+            state->textKept = state->sink->keepsText(XmlNode(parent));
+        }
+        if (!state->textKept)
+            return;
+    }
     if (charactersSAXFunc pass = state->*handler)
         pass(ctx, text, length);
 }
@@ -505,13 +517,17 @@ bool elementNameMatches(xmlNodePtr node, QStringView wanted) {
 xmlAttrPtr findAttribute(xmlNodePtr node, const QByteArray& name) {
     if (node == nullptr || node->type != XML_ELEMENT_NODE)
         return nullptr;
-    const qsizetype colon = name.indexOf(':');
+    const void* colonAt = std::memchr(name.constData(), ':', std::size_t(name.size()));
+    const qsizetype colon = colonAt ? static_cast<const char*>(colonAt) - name.constData() : -1;
+    // Views, not copies: this runs for every attribute a reader asks about.
+    const QByteArrayView prefix = QByteArrayView(name).first(colon < 0 ? 0 : colon);
+    const QByteArrayView local = QByteArrayView(name).sliced(colon + 1);
     xmlAttrPtr anyNamespace = nullptr;
     for (xmlAttrPtr attr = node->properties; attr != nullptr; attr = attr->next) {
         if (colon >= 0) {
             if (attr->ns && attr->ns->prefix &&
-                name.left(colon) == reinterpret_cast<const char*>(attr->ns->prefix) &&
-                name.mid(colon + 1) == reinterpret_cast<const char*>(attr->name))
+                prefix == reinterpret_cast<const char*>(attr->ns->prefix) &&
+                local == reinterpret_cast<const char*>(attr->name))
                 return attr;
             continue;
         }
@@ -1053,6 +1069,11 @@ std::optional<QString> XmlNode::getAttribute(const char* name) const {
     xmlAttrPtr attr = findAttribute(m_node, QByteArray::fromRawData(name, qsizetype(std::strlen(name))));
     if (attr == nullptr)
         return std::nullopt;
+    // The usual attribute value is one text node: no need to gather.
+    xmlNodePtr first = attr->children;
+    if (first != nullptr && first->next == nullptr && first->type == XML_TEXT_NODE &&
+        first->content != nullptr)
+        return QString::fromUtf8(reinterpret_cast<const char*>(first->content));
     QByteArray value;
     for (xmlNodePtr part = attr->children; part != nullptr; part = part->next)
         if (part->type == XML_TEXT_NODE && part->content)

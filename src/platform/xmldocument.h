@@ -96,7 +96,8 @@ public:
     // An element ended with its whole subtree. Returning true frees it (it leaves the tree;
     // handles on it and below become invalid). The document element is never freed.
     virtual bool elementEnded(XmlNode element) = 0;
-    // Whether character data directly inside the open element is kept.
+    // Whether character data directly inside the open element is kept. Asked once for the
+    // character data between two element events: the answer holds until the next one.
     virtual bool keepsText(XmlNode parent) = 0;
     // Polled as elements end: true stops the parse, which then fails.
     virtual bool stopped() const { return false; }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "feed/feedparser.h"
+#include "feed/feedtext.h"
 #include "testfiles.h"
 
 // Failures show texts, not their bytes.
@@ -36,6 +37,14 @@ QStringList field(const Feed& feed, QString FeedItem::*member) {
     for (const FeedItem& item : feed.items)
         values << item.*member;
     return values;
+}
+
+TEST(FeedText, EachMarkupCharacterIsEscapedEvenAlone) {
+    EXPECT_EQ(escapeHtmlText("1 < 2"), "1 &lt; 2");
+    EXPECT_EQ(escapeHtmlText("2 > 1"), "2 &gt; 1");
+    EXPECT_EQ(escapeHtmlText("say \"hi\""), "say &quot;hi&quot;");
+    EXPECT_EQ(escapeHtmlText("R&D"), "R&amp;D");
+    EXPECT_EQ(escapeHtmlText(QString::fromUtf8("plain caf\u00e9")), QString::fromUtf8("plain caf\u00e9"));
 }
 
 TEST(AtomFeed, TitlesOfEachTextTypeBecomeHtmlFragments) {
@@ -137,6 +146,20 @@ TEST(JsonFeed, TextsHoldOnlyWhatAnXmlTextCan) {
 TEST(RssFeed, AnItemWithoutLinkTakesItsPermanentWebGuid) {
     EXPECT_EQ(field(loaded("rss/guid-link.xml"), &FeedItem::link),
               QStringList({"http://g.example/1", "#", "#", "http://g.example/link"}));
+}
+
+TEST(RssFeed, TheFirstElementOfEachFieldCounts) {
+    const Feed feed = loaded("rss/first-fields.xml");
+    EXPECT_EQ(feed.title, "Plain channel title") << "a plain title before a namespaced one";
+    EXPECT_EQ(feed.buildDate, "First date");
+    EXPECT_EQ(feed.imageUrl, "http://f.example/logo.png");
+    EXPECT_EQ(feed.imageLink, "http://f.example/");
+    EXPECT_EQ(field(feed, &FeedItem::title), QStringList({"", "Only namespaced"}))
+        << "an empty plain title is still the title";
+    EXPECT_EQ(field(feed, &FeedItem::description), QStringList({"One", "No Description"}));
+    EXPECT_EQ(field(feed, &FeedItem::date), QStringList({"Mon, 07 Dec 2026", ""}));
+    EXPECT_EQ(field(feed, &FeedItem::link), QStringList({"#", "http://f.example/guid"}))
+        << "the first link is the one read, even when empty";
 }
 
 TEST(RssFeed, DamagedDocumentsAreReadAsReadersReadThem) {
