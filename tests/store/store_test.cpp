@@ -93,7 +93,7 @@ TEST(FeedListInput, UrlSchemeArticleCountAndRowsReadBack) {
         EXPECT_FALSE(readArticleCount(bad)) << bad;
     for (const bool headings : {false, true})
         for (const bool disabled : {false, true}) {
-            const FeedEntry entry{"http://x/?a=1", "5", headings, disabled};
+            const FeedEntry entry{"http://127.0.0.20/?a=1", "5", headings, disabled};
             const std::optional<FeedEntry> back = parseFeedListRow(feedListRow(entry));
             ASSERT_TRUE(back);
             EXPECT_EQ(back->url, entry.url);
@@ -101,51 +101,51 @@ TEST(FeedListInput, UrlSchemeArticleCountAndRowsReadBack) {
             EXPECT_EQ(back->headingsOnly, headings);
             EXPECT_EQ(back->disabled, disabled);
         }
-    EXPECT_EQ(feedListRow({"http://x/", "5", true, true}), "http://x/ | 5 | H | D");
+    EXPECT_EQ(feedListRow({"http://127.0.0.20/", "5", true, true}), "http://127.0.0.20/ | 5 | H | D");
 }
 
 TEST_F(FeedListOperations, AddAndEditKeepRowsAndEntriesInStep) {
-    fill("<feed url='http://a1/' num='10'/><feed url='http://a2/'/>");
-    ASSERT_TRUE(apply(addFeed(store, rows.size(), {"http://new/", "010", true, false})));
-    EXPECT_EQ(rows.last(), "http://new/ | 010 | H");
+    fill("<feed url='http://127.0.0.11/' num='10'/><feed url='http://127.0.0.12/'/>");
+    ASSERT_TRUE(apply(addFeed(store, rows.size(), {"http://127.0.0.16/", "010", true, false})));
+    EXPECT_EQ(rows.last(), "http://127.0.0.16/ | 010 | H");
 
     ASSERT_TRUE(
-        apply(editFeeds(store, rows.size(), {1}, {"http://x.example/feed", " 05", false, true})));
-    EXPECT_EQ(rows.at(1), "http://x.example/feed | 05 | D");
-    EXPECT_EQ(storedFeeds(), QStringList({"http://a1/ 10 - -", "http://x.example/feed 5 false true",
-                                          "http://new/ 10 true false"}));
+        apply(editFeeds(store, rows.size(), {1}, {"http://127.0.0.19/feed", " 05", false, true})));
+    EXPECT_EQ(rows.at(1), "http://127.0.0.19/feed | 05 | D");
+    EXPECT_EQ(storedFeeds(), QStringList({"http://127.0.0.11/ 10 - -", "http://127.0.0.19/feed 5 false true",
+                                          "http://127.0.0.16/ 10 true false"}));
     rowUrls();
 }
 
 TEST_F(FeedListOperations, EditOfSeveralRowsSetsCountAndFlagsAndKeepsEachAddress) {
-    fill("<feed url='http://a1/' num='1' headers='True' disabled='False'/>"
-         "<feed url='http://a2/' num='1' headers='True' disabled='False'/>"
-         "<feed url='http://a3/' num='1' headers='True' disabled='False'/>");
+    fill("<feed url='http://127.0.0.11/' num='1' headers='True' disabled='False'/>"
+         "<feed url='http://127.0.0.12/' num='1' headers='True' disabled='False'/>"
+         "<feed url='http://127.0.0.13/' num='1' headers='True' disabled='False'/>");
     // The address field holds the current row's address (or nothing); it must not spread.
     const FeedListChange change = editFeeds(store, rows.size(), {0, 2}, {"", "7", false, true});
     ASSERT_TRUE(apply(change)) << change.error.toStdString();
-    EXPECT_EQ(storedFeeds(), QStringList({"http://a1/ 7 false true", "http://a2/ 1 True False",
-                                          "http://a3/ 7 false true"}));
+    EXPECT_EQ(storedFeeds(), QStringList({"http://127.0.0.11/ 7 false true", "http://127.0.0.12/ 1 True False",
+                                          "http://127.0.0.13/ 7 false true"}));
     EXPECT_EQ(rows,
-              QStringList({"http://a1/ | 7 | D", "http://a2/ | 1 | H", "http://a3/ | 7 | D"}));
+              QStringList({"http://127.0.0.11/ | 7 | D", "http://127.0.0.12/ | 1 | H", "http://127.0.0.13/ | 7 | D"}));
     const FeedListChange badCount = editFeeds(store, rows.size(), {0, 1}, {"", "x", true, false});
     EXPECT_FALSE(badCount.ok);
     EXPECT_EQ(badCount.error, articleCountProblem());
 }
 
 TEST_F(FeedListOperations, DeleteAndMovesCountFeedEntriesOnly) {
-    fill("<!-- mine --><feed url='http://a1/'/><note/><feed url='http://a2/'/>"
-         "<feed url='http://a3/'/><feed url='http://a4/'/><feed url='http://a5/'/>");
+    fill("<!-- mine --><feed url='http://127.0.0.11/'/><note/><feed url='http://127.0.0.12/'/>"
+         "<feed url='http://127.0.0.13/'/><feed url='http://127.0.0.14/'/><feed url='http://127.0.0.15/'/>");
     ASSERT_TRUE(apply(deleteFeeds(store, rows.size(), {3, 1})));
-    EXPECT_EQ(rowUrls(), QStringList({"http://a1/", "http://a3/", "http://a5/"}));
+    EXPECT_EQ(rowUrls(), QStringList({"http://127.0.0.11/", "http://127.0.0.13/", "http://127.0.0.15/"}));
     FeedListChange up = moveFeed(store, rows.size(), 2, -1);
     ASSERT_TRUE(apply(up));
     EXPECT_EQ(up.current, 1);
-    EXPECT_EQ(rowUrls(), QStringList({"http://a1/", "http://a5/", "http://a3/"}));
+    EXPECT_EQ(rowUrls(), QStringList({"http://127.0.0.11/", "http://127.0.0.15/", "http://127.0.0.13/"}));
     FeedListChange down = moveFeed(store, rows.size(), 0, +1);
     ASSERT_TRUE(apply(down));
     EXPECT_EQ(down.current, 1);
-    EXPECT_EQ(rowUrls(), QStringList({"http://a5/", "http://a1/", "http://a3/"}));
+    EXPECT_EQ(rowUrls(), QStringList({"http://127.0.0.15/", "http://127.0.0.11/", "http://127.0.0.13/"}));
     EXPECT_TRUE(fileBytes().contains("<!-- mine -->"));
 
     // Out of bounds: a load of this file would fail loudly, so silence proves none was read.
@@ -159,14 +159,14 @@ TEST_F(FeedListOperations, DeleteAndMovesCountFeedEntriesOnly) {
 }
 
 TEST_F(FeedListOperations, RefusedOrFailedChangesSayWhyAndChangeNothing) {
-    fill("<feed url='http://a1/'/><feed url='http://a2/'/><feed url='http://a3/'/>");
+    fill("<feed url='http://127.0.0.11/'/><feed url='http://127.0.0.12/'/><feed url='http://127.0.0.13/'/>");
     const QByteArray before = fileBytes();
     const QStringList shown = rows;
-    EXPECT_EQ(editFeeds(store, 3, {1}, {"http://x/", "32768"}).error, articleCountProblem());
+    EXPECT_EQ(editFeeds(store, 3, {1}, {"http://127.0.0.20/", "32768"}).error, articleCountProblem());
     {
         StoreLock otherWriter(store.storePath(), 0);
         ASSERT_TRUE(otherWriter.isLocked());
-        const FeedListChange busy = editFeeds(store, 3, {1}, {"http://x/", "10"}, 50);
+        const FeedListChange busy = editFeeds(store, 3, {1}, {"http://127.0.0.20/", "10"}, 50);
         EXPECT_FALSE(apply(busy));
         EXPECT_TRUE(busy.error.contains(QDir::toNativeSeparators(store.storePath())));
     }
@@ -190,7 +190,7 @@ TEST_F(FeedListOperations, RefusedOrFailedChangesSayWhyAndChangeNothing) {
     ASSERT_TRUE(QDir().rmdir(StoreLock::lockPathFor(store.storePath())));
 
     ASSERT_TRUE(writeFile(store.storePath(), "<root><feed"));
-    const FeedListChange unreadable = addFeed(store, rows.size(), {"http://new/", "10"});
+    const FeedListChange unreadable = addFeed(store, rows.size(), {"http://127.0.0.16/", "10"});
     EXPECT_FALSE(apply(unreadable));
     EXPECT_TRUE(unreadable.error.contains(QDir::toNativeSeparators(store.storePath())));
     EXPECT_EQ(rows.size(), 3);
@@ -212,17 +212,17 @@ TEST_F(FeedListOperations, AddAndEditRefuseAddressesOtherThanTheWeb) {
 
 TEST_F(FeedListOperations, OpmlImportAppendsFeedOutlinesAtAnyDepthAndBadFilesChangeNothing) {
     const QString data = QStringLiteral(QUORVEL_TEST_DATA "/opml/");
-    fill("<feed url='http://old/' num='10' headers='false' disabled='false'/>",
+    fill("<feed url='http://127.0.0.17/' num='10' headers='false' disabled='false'/>",
          "<root refresh='60000'>");
     const OpmlImportResult result = importOpml(store, data + "nested.opml");
     ASSERT_TRUE(result.ok) << result.error.toStdString();
     EXPECT_EQ(result.added, 3);
     EXPECT_EQ(storedFeeds(),
-              QStringList({"http://old/ 10 false false", "http://a.example/feed.xml 1 True False",
-                           "https://b.example/rss 1 True False",
-                           "http://c.example/atom.xml 1 True False"}));
+              QStringList({"http://127.0.0.17/ 10 false false", "http://127.0.0.2/feed.xml 1 True False",
+                           "https://127.0.0.3/rss 1 True False",
+                           "http://127.0.0.4/atom.xml 1 True False"}));
     rows << result.rows;
-    EXPECT_EQ(rows.last(), "http://c.example/atom.xml | 1 | H");
+    EXPECT_EQ(rows.last(), "http://127.0.0.4/atom.xml | 1 | H");
     rowUrls();
     EXPECT_EQ(rootAttribute("refresh"), "7200000");
 
@@ -241,14 +241,14 @@ TEST_F(FeedListOperations, OpmlImportAppendsFeedOutlinesAtAnyDepthAndBadFilesCha
 
 TEST_F(FeedListOperations, OpmlImportTwiceAddsEachAddressOnce) {
     const QString data = QStringLiteral(QUORVEL_TEST_DATA "/opml/");
-    // The store already holds one of the file's three addresses, spelt with a capital host.
-    fill("<feed url='http://A.example/feed.xml'/>");
+    // The store already holds one of the file's three addresses, its scheme in capitals.
+    fill("<feed url='HTTP://127.0.0.2/feed.xml'/>");
     const OpmlImportResult first = importOpml(store, data + "nested.opml");
     ASSERT_TRUE(first.ok);
     EXPECT_EQ(first.added, 2);
     EXPECT_EQ(first.alreadyListed, 1);
     EXPECT_EQ(first.rows,
-              QStringList({"https://b.example/rss | 1 | H", "http://c.example/atom.xml | 1 | H"}));
+              QStringList({"https://127.0.0.3/rss | 1 | H", "http://127.0.0.4/atom.xml | 1 | H"}));
     const OpmlImportResult second = importOpml(store, data + "nested.opml");
     EXPECT_EQ(second.added, 0);
     EXPECT_EQ(second.alreadyListed, 3);
@@ -263,7 +263,7 @@ TEST_F(FeedListOperations, OpmlExportSkipsDisabledFeedsLooksUpTitlesInOrderAndRe
     server.setRoute("/slow", test::served("<rss><channel>" + title + "</channel></rss>", 300));
     server.setRoute("/quick", test::served("<rss><channel></channel></rss>"));
     const QString feed("<feed url='%1' disabled='%2'/>");
-    fill((feed.arg(server.url("/slow"), "false") + feed.arg("http://off/", "true") +
+    fill((feed.arg(server.url("/slow"), "false") + feed.arg("http://127.0.0.18/", "true") +
           feed.arg(server.url("/quick"), "False") + feed.arg(server.url("/gone"), "0"))
              .toUtf8());
     CurlFetcher fetcher;

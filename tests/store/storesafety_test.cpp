@@ -61,14 +61,14 @@ TEST_F(StoreTransactions, AWriterWaitingForTheLockLoadsOnlyAfterTheHolderSaved) 
     auto holder = std::make_unique<StoreLock>(store.storePath(), 0);
     ASSERT_TRUE(holder->isLocked());
     bool saved = false;
-    std::thread waiting([&] { saved = store.modify(appendFeed("http://b/"), nullptr, 5000); });
+    std::thread waiting([&] { saved = store.modify(appendFeed("http://127.0.0.22/"), nullptr, 5000); });
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     // The holder saves its own change while the other writer waits.
-    ASSERT_TRUE(writeFile(store.storePath(), "<root><feed url='http://a/'/></root>"));
+    ASSERT_TRUE(writeFile(store.storePath(), "<root><feed url='http://127.0.0.21/'/></root>"));
     holder.reset();
     waiting.join();
     EXPECT_TRUE(saved);
-    EXPECT_EQ(feedUrls(store), QStringList({"http://a/", "http://b/"}));
+    EXPECT_EQ(feedUrls(store), QStringList({"http://127.0.0.21/", "http://127.0.0.22/"}));
 }
 
 TEST_F(StoreTransactions, BusyUnreadableOrDeclinedChangesLeaveTheFileAsItWas) {
@@ -77,7 +77,7 @@ TEST_F(StoreTransactions, BusyUnreadableOrDeclinedChangesLeaveTheFileAsItWas) {
     bool changed = false;
     const FeedStore::Change touch = [&](XmlDocument& document, QString* why) {
         changed = true;
-        appendFeed("http://x/")(document, why);
+        appendFeed("http://127.0.0.20/")(document, why);
         *why = "declined on purpose";
         return false;
     };
@@ -94,15 +94,15 @@ TEST_F(StoreTransactions, BusyUnreadableOrDeclinedChangesLeaveTheFileAsItWas) {
     EXPECT_EQ(readFile(store.storePath()), "<root/>");
 
     ASSERT_TRUE(writeFile(store.storePath(), "<root>"));
-    EXPECT_FALSE(store.modify(appendFeed("http://x/"), &error, 50, &problem));
+    EXPECT_FALSE(store.modify(appendFeed("http://127.0.0.20/"), &error, 50, &problem));
     EXPECT_EQ(problem, StoreProblem::Unreadable);
     EXPECT_EQ(readFile(store.storePath()), "<root>");
 }
 
 TEST_F(StoreTransactions, FirstStartCreatesTheDefaultStoreOnlyWhileItIsMissing) {
-    ASSERT_TRUE(writeFile(store.storePath(), "<root><feed url='http://imported/'/></root>"));
+    ASSERT_TRUE(writeFile(store.storePath(), "<root><feed url='http://127.0.0.23/'/></root>"));
     EXPECT_TRUE(createDefaultStore(store));
-    EXPECT_EQ(feedUrls(store), QStringList({"http://imported/"})) << "never written over";
+    EXPECT_EQ(feedUrls(store), QStringList({"http://127.0.0.23/"})) << "never written over";
 
     ASSERT_TRUE(QFile::remove(store.storePath()));
     ASSERT_TRUE(createDefaultStore(store));
@@ -121,7 +121,7 @@ TEST_F(StoreTransactions, TheLockSitsBesideTheRealFileAndNeverFollowsALink) {
         StoreLock held(store.storePath(), 0);
         ASSERT_TRUE(held.isLocked());
         StoreProblem problem = StoreProblem::None;
-        EXPECT_FALSE(viaLink.modify(appendFeed("http://x/"), nullptr, 50, &problem));
+        EXPECT_FALSE(viaLink.modify(appendFeed("http://127.0.0.20/"), nullptr, 50, &problem));
         EXPECT_EQ(problem, StoreProblem::Busy) << "two paths to one folder share one lock";
     }
     EXPECT_EQ(modeOf(StoreLock::lockPathFor(store.storePath())), 0600);
@@ -131,7 +131,7 @@ TEST_F(StoreTransactions, TheLockSitsBesideTheRealFileAndNeverFollowsALink) {
     ASSERT_TRUE(QFile::remove(lockPath));
     ASSERT_TRUE(QFile::link(dir.path() + "/target", lockPath));
     StoreProblem problem = StoreProblem::None;
-    EXPECT_FALSE(store.modify(appendFeed("http://x/"), nullptr, 50, &problem));
+    EXPECT_FALSE(store.modify(appendFeed("http://127.0.0.20/"), nullptr, 50, &problem));
     EXPECT_EQ(problem, StoreProblem::WriteFailed);
     EXPECT_FALSE(QFileInfo::exists(dir.path() + "/target"));
     EXPECT_EQ(readFile(store.storePath()), "<root/>");
