@@ -77,6 +77,14 @@ QString staleNoteFor(const QDateTime& confirmedAt) {
     return QStringLiteral("(not updated since %1)").arg(when);
 }
 
+// Reads a cached copy as the feed it holds, its links resolved against where it came from
+// (options receives that address and the copy's charset).
+FeedParseResult parseCopy(const QString& url, const CachedFeed& copy, FeedParseOptions* options) {
+    options->httpCharset = copy.charset;
+    options->address = QUrl(copy.finalUrl.isEmpty() ? url : copy.finalUrl);
+    return parseFeed(copy.body, *options);
+}
+
 QString cacheFolderOf(const FeedStore& store) {
     return store.folder() + QStringLiteral("/cache");
 }
@@ -104,9 +112,7 @@ RefreshCycle::Loaded RefreshCycle::fromCache(const QString& url, bool failed,
     loaded.failed = failed;
     const std::optional<CachedFeed> copy = m_cache.load(url);
     if (copy && copy->hasBody) {
-        options.httpCharset = copy->charset;
-        options.address = QUrl(copy->finalUrl.isEmpty() ? url : copy->finalUrl);
-        FeedParseResult parsed = parseFeed(copy->body, options);
+        FeedParseResult parsed = parseCopy(url, *copy, &options);
         if (parsed.status == FeedParseStatus::Cancelled) {
             loaded.cancelled = true;
             return loaded;
@@ -184,9 +190,7 @@ RefreshCycle::Loaded RefreshCycle::loadFeed(const QString& url, std::optional<Fe
         const std::optional<CachedFeed> copy = m_cache.load(url);
         if (copy && copy->hasBody) {
             FeedParseOptions copyOptions = options;
-            copyOptions.httpCharset = copy->charset;
-            copyOptions.address = QUrl(copy->finalUrl.isEmpty() ? url : copy->finalUrl);
-            FeedParseResult parsed = parseFeed(copy->body, copyOptions);
+            FeedParseResult parsed = parseCopy(url, *copy, &copyOptions);
             Loaded loaded;
             if (parsed.status == FeedParseStatus::Cancelled) {
                 loaded.cancelled = true;
