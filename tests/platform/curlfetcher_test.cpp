@@ -19,7 +19,6 @@ using test::ConcurrencyMeter;
 using test::LoopbackServer;
 using test::Response;
 using test::served;
-using test::writeFile;
 using Clock = std::chrono::steady_clock;
 
 double secondsSince(Clock::time_point start) {
@@ -127,54 +126,18 @@ TEST(CurlFetcher, sendsValidatorsAndReadsA304AndTheWaitA429Or503AsksFor) {
     EXPECT_EQ(retryAfterTime(" 30 ", before), before.addSecs(30));
 }
 
-TEST(CurlFetcher, reusesConnectionsWhenRequestsTakeTurnsBetweenHosts) {
-    std::vector<std::unique_ptr<LoopbackServer>> servers;
-    for (int i = 1; i <= 3; ++i) {
-        servers.push_back(std::make_unique<LoopbackServer>(QStringLiteral("127.0.0.%1").arg(i)));
-        servers.back()->setRoute("/f", served("<rss/>", 5));
-    }
-    QStringList urls;
-    for (int i = 0; i < 60; ++i)
-        urls << servers[std::size_t(i % 3)]->url("/f");
-    FetchLimits limits;
-    limits.maxConcurrent = 4;
-    limits.maxPerHost = 3;
-    CurlFetcher fetcher(limits);
-    auto batch = fetcher.start(urls);
-    for (int i = 0; i < 60; ++i)
-        EXPECT_TRUE(batch->take(std::size_t(i)).ok);
-    int connections = 0;
-    for (const auto& server : servers)
-        connections += server->connectionsAccepted();
-    EXPECT_LE(connections, 9) << "no connection closed only to open another";
-}
-
 // Reading a device or a FIFO would block for ever, and a local file would reach the page.
+// The refresh folder's hostile feeds list more local addresses.
 TEST(CurlFetcher, refusesAtOnceEveryAddressThatIsNotHttpOrHttpsAndOpensNothing) {
     QTemporaryDir dir;
-    const QString plain = dir.filePath("feed.xml");
-    ASSERT_TRUE(writeFile(plain, "<rss>local secret</rss>"));
     const QString fifo = dir.filePath("fifo");
     ASSERT_EQ(mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
-    const QStringList refused{plain,
-                              QUrl::fromLocalFile(plain).toString(),
-                              "  file:" + plain + "\n",
-                              "FILE:///dev/ptmx",
-                              "/dev/ptmx",
-                              fifo,
-                              QUrl::fromLocalFile(fifo).toString(),
-                              "feed.xml",
-                              "ftp://127.0.0.1/feed.xml",
-                              "data:text/xml,<rss/>",
-                              "javascript:alert(1)",
-                              "mailto:someone@example.org",
-                              "gopher://127.0.0.1/",
-                              "http:/127.0.0.1/one-slash",
-                              "httpx://127.0.0.1/",
-                              "//127.0.0.1/feed.xml",
-                              ""};
+    QStringList refused{"FILE:///dev/ptmx",          "feed.xml",
+                        "ftp://127.0.0.1/feed.xml",  "javascript:alert(1)",
+                        "http:/127.0.0.1/one-slash", "httpx://127.0.0.1/",
+                        "//127.0.0.1/feed.xml",      " x http://127.0.0.1/"};
+    refused << "" << fifo << "  file:" + fifo + "\n";
     CurlFetcher fetcher;
-
     const auto start = Clock::now();
     auto batch = fetcher.start(refused);
     for (qsizetype i = 0; i < refused.size(); ++i) {
@@ -182,7 +145,6 @@ TEST(CurlFetcher, refusesAtOnceEveryAddressThatIsNotHttpOrHttpsAndOpensNothing) 
         expectFailed(result, "not a web address: " + refused[i], true);
         EXPECT_EQ(result.httpStatus, 0) << i;
     }
-    expectFailed(fetcher.fetch(fifo), "not a web address", true);
     EXPECT_LT(secondsSince(start), 2.0);
 }
 
@@ -214,20 +176,35 @@ TEST(CurlFetcher, followsFiveRedirectsAcrossHostsButNotASixthNorToOtherSchemes) 
     expectFailed(fetcher.fetch(first.url("/to-ftp")), "\"ftp\"");
 }
 
-// Decoded gzip bodies meet the cap in the refresh folder's hostile feeds.
-TEST(CurlFetcher, capsTheBody) {
+// Decoded gzip bodies meet the cap in the refresh folder's hostile feeds. Either time limit
+// alone ends a transfer: the other is left at its default, far beyond the test's bound.
+TEST(CurlFetcher, capsTheBodyAndGivesUpAtTheTimeLimitsNotWhenTheServerFinishes) {
     FetchLimits limits;
     limits.maxBodyBytes = 1024;
+    limits.totalTimeoutMs = 500;
     LoopbackServer server;
     server.setRoute("/exact", served(QByteArray(1024, 'x')));
     server.setRoute("/over", served(QByteArray(1025, 'x')));
-    CurlFetcher fetcher(limits);
+    server.setRoute("/late", served("late", 5000));
+    Response drip = served(QByteArray(1000, 'd')); // 50 s at this pace
+    drip.dripBytesPerSecond = 20;
+    server.setRoute("/drip", drip);
 
-    auto batch = fetcher.start({server.url("/exact"), server.url("/over")});
+    auto start = Clock::now();
+    CurlFetcher fetcher(limits);
+    auto batch = fetcher.start({server.url("/exact"), server.url("/over"), server.url("/late")});
     EXPECT_EQ(batch->take(0).body.size(), 1024);
     const FetchResult over = batch->take(1);
     EXPECT_EQ(over.error, "response larger than 1 KiB");
     EXPECT_TRUE(!over.ok && over.body.isEmpty());
+    expectFailed(batch->take(2), server.url("/late"));
+    EXPECT_LT(secondsSince(start), 2.5);
+    limits = FetchLimits();
+    limits.lowSpeedBytesPerSec = 1000;
+    limits.lowSpeedSeconds = 1;
+    start = Clock::now();
+    EXPECT_FALSE(CurlFetcher(limits).fetch(server.url("/drip")).ok);
+    EXPECT_LT(secondsSince(start), 5.0);
 }
 
 TEST(CurlFetcher, startsNoMoreWhileBodiesWaitingBehindASlowRequestFillTheirBudget) {
@@ -253,26 +230,6 @@ TEST(CurlFetcher, startsNoMoreWhileBodiesWaitingBehindASlowRequestFillTheirBudge
     EXPECT_EQ(server.requestCount("/big"), 8);
 }
 
-TEST(CurlFetcher, givesUpAtTheTimeLimitsNotWhenTheServerFinishes) {
-    FetchLimits limits;
-    limits.totalTimeoutMs = 500;
-    limits.lowSpeedBytesPerSec = 1000;
-    limits.lowSpeedSeconds = 1;
-    LoopbackServer server;
-    server.setRoute("/late", served("late", 3000));
-    Response drip = served(QByteArray(4000, 'd')); // 200 s at this pace
-    drip.dripBytesPerSecond = 20;
-    server.setRoute("/drip", drip);
-
-    auto start = Clock::now();
-    expectFailed(CurlFetcher(limits).fetch(server.url("/late")), server.url("/late"));
-    EXPECT_LT(secondsSince(start), 2.5);
-    limits.totalTimeoutMs = 60000;
-    start = Clock::now();
-    EXPECT_FALSE(CurlFetcher(limits).fetch(server.url("/drip")).ok);
-    EXPECT_LT(secondsSince(start), 5.0);
-}
-
 TEST(CurlFetcher, failsWhatTheBatchHasNotFinishedAtItsTimeLimitAndKeepsWhatItHas) {
     FetchLimits limits;
     limits.batchTimeoutMs = 800;
@@ -296,12 +253,12 @@ TEST(CurlFetcher, failsWhatTheBatchHasNotFinishedAtItsTimeLimitAndKeepsWhatItHas
 
 TEST(CurlFetcher, keepsWithinTheConcurrencyLimitsCountedAtTheServers) {
     FetchLimits tight;
-    tight.maxConcurrent = 8;
+    tight.maxConcurrent = 4;
     tight.maxPerHost = 3;
     const struct {
         FetchLimits limits;
         int hosts, requests, atLeast;
-    } cases[] = {{tight, 3, 40, 4}, {FetchLimits(), 10, 64, 7}};
+    } cases[] = {{tight, 3, 40, 3}, {FetchLimits(), 10, 64, 7}};
     for (const auto& c : cases) {
         ConcurrencyMeter shared;
         std::vector<std::unique_ptr<LoopbackServer>> servers;
@@ -323,12 +280,15 @@ TEST(CurlFetcher, keepsWithinTheConcurrencyLimitsCountedAtTheServers) {
             EXPECT_EQ(batch->take(std::size_t(i)).body, QByteArray::number(i));
         EXPECT_LE(shared.maximum(), c.limits.maxConcurrent);
         EXPECT_GE(shared.maximum(), c.atLeast);
-        int total = 0;
+        int total = 0, connections = 0;
         for (const auto& server : servers) {
             EXPECT_LE(server->meter().maximum(), c.limits.maxPerHost);
             total += server->totalRequests();
+            connections += server->connectionsAccepted();
         }
         EXPECT_EQ(total, c.requests) << "no retries";
+        // Requests take turns between the hosts: no connection closed only to open another.
+        EXPECT_LE(connections, c.hosts * c.limits.maxPerHost);
     }
 }
 
