@@ -11,25 +11,24 @@ struct Rendered {
     QString firstTitle = QStringLiteral("earlier");
 };
 
-Rendered render(const QByteArray& xml, int limit, bool headingsOnly = true, bool firstSlot = true,
-                const QUrl& feedAddress = QUrl()) {
-    QString page;
-    FeedParseOptions options;
-    options.articleLimit = limit;
-    options.address = feedAddress;
-    const FeedParseResult parsed = parseFeed(xml, options);
+// The markup of a feed as fetched from https://r.example/feed/rss.xml.
+Rendered render(const QByteArray& xml, int limit, bool headingsOnly = true, bool firstSlot = true) {
+    const QUrl address("https://r.example/feed/rss.xml");
+    const FeedParseResult parsed = parseFeed(xml, {.articleLimit = limit, .address = address});
     EXPECT_NE(parsed.status, FeedParseStatus::Failed) << parsed.error.toStdString();
     Rendered r;
-    appendFeedMarkup(parsed.feed, headingsOnly, firstSlot, &page, &r.firstTitle, feedAddress);
+    QString page;
+    appendFeedMarkup(parsed.feed, headingsOnly, firstSlot, &page, &r.firstTitle, address);
     r.page = page.toStdString();
     return r;
 }
 
-TEST(PageMarkup, RendersHeadingsItemsTheDefaultsOfMissingPartsAndTheSkeleton) {
+// Script, event attributes and quotes in feed texts are the hostile feeds test's part.
+TEST(PageMarkup, RendersHeadingsAndItemsWithUrlsResolvedAgainstWhereTheFeedWasFetched) {
     const char* image =
         R"(<rss><channel><title>Site</title><lastBuildDate>Mon, 1 Jan</lastBuildDate>
-<image><url>http://x/logo.png</url><link>http://x/</link></image>
-<item><title>One</title><link>http://x/1</link><description>First</description><pubDate>D1</pubDate></item>
+<image><url>logo.png</url><link>/</link></image>
+<item><title>One</title><link>posts/1</link><description>&lt;img src='p.png'&gt;</description><pubDate>D1</pubDate></item>
 <item><title>Two</title><link>http://x/2</link><description>Second</description><pubDate>D2</pubDate></item>
 </channel></rss>)";
     // RSS 1.0: the items are the channel's siblings, in a default namespace.
@@ -46,18 +45,20 @@ TEST(PageMarkup, RendersHeadingsItemsTheDefaultsOfMissingPartsAndTheSkeleton) {
     };
     for (const Case& c :
          {Case{image, 10, false,
-               "<a name='Site'></a><a href='http://x/'><img border='0' "
-               "src='http://x/logo.png'></a><br />Site<br /><span class='bDate'>Mon, 1 Jan"
-               "</span><br /><br /><a href='http://x/1' target='_blank'>One</a><br /><span "
-               "class='bDate'>D1</span><p>First</p><br /><br /><a href='http://x/2' "
+               "<a name='Site'></a><a href='https://r.example/'><img border='0' "
+               "src='https://r.example/feed/logo.png'></a><br />Site<br /><span class='bDate'>"
+               "Mon, 1 Jan</span><br /><br /><a href='https://r.example/feed/posts/1' "
+               "target='_blank'>One</a><br /><span class='bDate'>D1</span><p><img "
+               "src=\"https://r.example/feed/p.png\"></p><br /><br /><a href='http://x/2' "
                "target='_blank'>Two</a><br /><span class='bDate'>D2</span><p>Second</p><br />"
                "<br /><hr>",
                "One"},
           Case{image, 10, true,
                "<a name='Site'></a><span class='heading'>Site</span><br /><span class='bDate'>"
-               "Mon, 1 Jan</span><br /><br /><a href='http://x/1' target='_blank'>One</a><br />"
-               "<span class='bDate'>D1</span><br /><a href='http://x/2' target='_blank'>Two</a>"
-               "<br /><span class='bDate'>D2</span><br /><hr>",
+               "Mon, 1 Jan</span><br /><br /><a href='https://r.example/feed/posts/1' "
+               "target='_blank'>One</a><br /><span class='bDate'>D1</span><br /><a "
+               "href='http://x/2' target='_blank'>Two</a><br /><span class='bDate'>D2</span>"
+               "<br /><hr>",
                "One"},
           Case{"<rss><channel><image><url>http://x/i.png</url></image><item></item></channel>"
                "</rss>",
@@ -72,10 +73,6 @@ TEST(PageMarkup, RendersHeadingsItemsTheDefaultsOfMissingPartsAndTheSkeleton) {
                10, false,
                "<a name='T'></a><span class='heading'>T</span><br /><span class='bDate'>"
                "No Date</span><br /><br /><hr>",
-               "earlier"},
-          Case{"<anything><else/></anything>", 10, false,
-               "<a name='No Title'></a><span class='heading'>No Title</span><br /><span "
-               "class='bDate'>No Date</span><br /><br /><hr>",
                "earlier"},
           Case{rdf, 2, true,
                "<a name='R'></a><span class='heading'>R</span><br /><span class='bDate'>"
@@ -112,21 +109,6 @@ TEST(PageMarkup, ArticleLimitCountsListedItemsAndTwoChannelsAreBothListed) {
     EXPECT_EQ(two.rfind("<a name='Second'></a><span class='heading'>Second</span>", 0), 0u)
         << "the last channel's title heads the feed";
     EXPECT_LT(two.find(">a</a>"), two.find(">b</a>"));
-}
-
-// Script, event attributes and quotes in feed texts are the hostile feeds test's part.
-TEST(PageMarkup, RelativeUrlsResolveAgainstWhereTheFeedWasFetched) {
-    const std::string relative =
-        render("<rss><channel><title>R</title><image><url>logo.png</url><link>/</link></image>"
-               "<item><title>i</title><link>posts/1</link><description>&lt;img src='p.png'&gt;"
-               "</description></item><item><title>j</title></item></channel></rss>",
-               10, false, true, QUrl("https://r.example/feed/rss.xml"))
-            .page;
-    for (const char* url : {"<a href='https://r.example/'><img border='0' "
-                            "src='https://r.example/feed/logo.png'>",
-                            "<a href='https://r.example/feed/posts/1'",
-                            "<img src=\"https://r.example/feed/p.png\">", "<a href='#'"})
-        EXPECT_NE(relative.find(url), std::string::npos) << url;
 }
 
 } // namespace
