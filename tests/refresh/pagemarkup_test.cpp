@@ -23,13 +23,13 @@ Rendered render(const QByteArray& xml, int limit, bool headingsOnly = true, bool
     return r;
 }
 
-// Script, event attributes and quotes in feed texts are the hostile feeds test's part.
+// Script and event attributes in feed texts are the hostile feeds test's part.
 TEST(PageMarkup, RendersHeadingsAndItemsWithUrlsResolvedAgainstWhereTheFeedWasFetched) {
     const char* image =
-        R"(<rss><channel><title>Site</title><lastBuildDate>Mon, 1 Jan</lastBuildDate>
+        R"(<rss><channel><title>Site's</title><lastBuildDate>Mon, 1 Jan</lastBuildDate>
 <image><url>logo.png</url><link>/</link></image>
 <item><title>One</title><link>posts/1</link><description>&lt;img src='p.png'&gt;</description><pubDate>D1</pubDate></item>
-<item><title>Two</title><link>http://x/2</link><description>Second</description><pubDate>D2</pubDate></item>
+<item><title>Two</title><link>http://x/2' onclick='y</link><description>Second</description><pubDate>D2</pubDate></item>
 </channel></rss>)";
     // RSS 1.0: the items are the channel's siblings, in a default namespace.
     const char* rdf = R"(<rdf:RDF xmlns:rdf="http://www.w3.org/1999/02/22-rdf-syntax-ns#"
@@ -45,19 +45,22 @@ TEST(PageMarkup, RendersHeadingsAndItemsWithUrlsResolvedAgainstWhereTheFeedWasFe
     };
     for (const Case& c :
          {Case{image, 10, false,
-               "<a name='Site'></a><a href='https://r.example/'><img border='0' "
-               "src='https://r.example/feed/logo.png'></a><br />Site<br /><span class='bDate'>"
+               "<a name='Site&#39;s'></a><a href='https://r.example/'><img border='0' "
+               "src='https://r.example/feed/logo.png'></a><br />Site's<br /><span class='bDate'>"
                "Mon, 1 Jan</span><br /><br /><a href='https://r.example/feed/posts/1' "
                "target='_blank'>One</a><br /><span class='bDate'>D1</span><p><img "
-               "src=\"https://r.example/feed/p.png\"></p><br /><br /><a href='http://x/2' "
-               "target='_blank'>Two</a><br /><span class='bDate'>D2</span><p>Second</p><br />"
+               "src=\"https://r.example/feed/p.png\"></p><br /><br /><a href='http://x/2&#39; "
+               "onclick=&#39;y' target='_blank'>Two</a><br /><span "
+               "class='bDate'>D2</span><p>Second</p><br />"
                "<br /><hr>",
                "One"},
           Case{image, 10, true,
-               "<a name='Site'></a><span class='heading'>Site</span><br /><span class='bDate'>"
+               "<a name='Site&#39;s'></a><span class='heading'>Site's</span><br /><span "
+               "class='bDate'>"
                "Mon, 1 Jan</span><br /><br /><a href='https://r.example/feed/posts/1' "
                "target='_blank'>One</a><br /><span class='bDate'>D1</span><br /><a "
-               "href='http://x/2' target='_blank'>Two</a><br /><span class='bDate'>D2</span>"
+               "href='http://x/2&#39; onclick=&#39;y' target='_blank'>Two</a><br /><span "
+               "class='bDate'>D2</span>"
                "<br /><hr>",
                "One"},
           Case{"<rss><channel><image><url>http://x/i.png</url></image><item></item></channel>"
