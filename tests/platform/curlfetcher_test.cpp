@@ -32,19 +32,14 @@ void expectFailed(const FetchResult& result, const QString& part, bool begins = 
         << result.error.toStdString();
 }
 
-TEST(CurlFetcher, readsHttpAndGzipAndFailsOnHttpErrorsAndRefusedPorts) {
+TEST(CurlFetcher, readsHttpAndFailsOnHttpErrorsAndRefusedPorts) {
     const QString refusedUrl = "http://127.0.0.1:1/feed.xml";
-    const QByteArray text = QByteArray("<item><title>Item</title></item>\n").repeated(2000);
-    Response compressed = served(text);
-    compressed.gzip = true;
     LoopbackServer server;
     server.setRoute("/feed.xml", served("<rss/>"));
-    server.setRoute("/packed.xml", compressed);
     CurlFetcher fetcher;
 
-    auto batch = fetcher.start({server.url("/feed.xml"), server.url("/packed.xml"),
-                                " " + server.url("/missing") + "\n", refusedUrl,
-                                server.url("/feed.xml").replace("http:", "HTTP:")});
+    auto batch = fetcher.start({server.url("/feed.xml"), " " + server.url("/missing") + "\n",
+                                refusedUrl, server.url("/feed.xml").replace("http:", "HTTP:")});
 
     const FetchResult http = batch->take(0);
     ASSERT_TRUE(http.ok) << http.error.toStdString();
@@ -52,17 +47,16 @@ TEST(CurlFetcher, readsHttpAndGzipAndFailsOnHttpErrorsAndRefusedPorts) {
     EXPECT_EQ(http.httpStatus, 200);
     EXPECT_EQ(http.charset, "utf-8");
     EXPECT_EQ(server.requests().value(0).header("User-Agent"), CurlFetcher::userAgent());
-    EXPECT_EQ(batch->take(1).body, text);
-    const FetchResult missing = batch->take(2); // white space around the address ignored
+    const FetchResult missing = batch->take(1); // white space around the address ignored
     EXPECT_EQ(missing.httpStatus, 404);
     expectFailed(missing, "HTTP 404", true);
-    expectFailed(batch->take(3), refusedUrl);
-    EXPECT_EQ(batch->take(4).body, "<rss/>") << "the scheme in any letter case";
+    expectFailed(batch->take(2), refusedUrl);
+    EXPECT_EQ(batch->take(3).body, "<rss/>") << "the scheme in any letter case";
     EXPECT_EQ(charsetOfContentType("text/xml;Charset=\"ISO-8859-1\" ; q=1"), "ISO-8859-1");
     EXPECT_EQ(charsetOfContentType("application/rss+xml"), "");
 }
 
-TEST(CurlFetcher, sendsValidatorsAndReadsA304AndTheWaitA429Or503AsksFor) {
+TEST(CurlFetcher, readsGzipSendsValidatorsAndReadsA304AndTheWaitA429Or503AsksFor) {
     LoopbackServer server;
     Response feed = served(QByteArray("<rss/>").repeated(500));
     feed.gzip = true;
@@ -77,6 +71,7 @@ TEST(CurlFetcher, sendsValidatorsAndReadsA304AndTheWaitA429Or503AsksFor) {
 
     const FetchResult full = fetcher.fetch(server.url("/feed.xml"));
     ASSERT_TRUE(full.ok && !full.notModified);
+    EXPECT_EQ(full.body, feed.body) << "decompressed";
     EXPECT_EQ(full.etag, "\"e1\"");
     EXPECT_EQ(full.lastModified, "Mon, 07 Dec 2026 10:00:00 GMT");
     EXPECT_EQ(full.bytesReceived, server.bytesSent()) << "what came over the wire, compressed";
