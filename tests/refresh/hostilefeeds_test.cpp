@@ -132,14 +132,9 @@ TEST_F(BadFeeds, OneRefreshSurvivesEveryBadFeedAndPagesOnlyTheSafeParts) {
     ASSERT_TRUE(writeFile(secretPath, rssFeed(kSecret, 1)));
     const QString fifo = dir.filePath("feed.fifo");
     ASSERT_EQ(mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
-    const QStringList refused{"file:///dev/ptmx",
-                              "/dev/ptmx",
-                              fifo,
-                              QUrl::fromLocalFile(fifo).toString(),
-                              secretPath,
-                              QUrl::fromLocalFile(secretPath).toString(),
-                              "ftp://127.0.0.1/feed.xml",
-                              "data:text/plain;base64,c2VjcmV0"};
+    // The fetcher's own case holds the other ways of not being a web address.
+    const QStringList refused{"/dev/ptmx", fifo, secretPath,
+                              QUrl::fromLocalFile(secretPath).toString()};
     server.setRoute("/omega", served(rssFeed("Omega", 2)));
     server.setRoute("/xxe",
                     served("<!DOCTYPE rss [<!ENTITY xxe SYSTEM \"file://" + secretPath.toUtf8() +
