@@ -144,11 +144,8 @@ TEST(CurlFetcher, refusesAtOnceEveryAddressThatIsNotHttpOrHttpsAndOpensNothing) 
 }
 
 TEST(CurlFetcher, followsFiveRedirectsAcrossHostsButNotASixthNorToOtherSchemes) {
-    auto redirectTo = [](const QByteArray& location) {
-        Response response;
-        response.status = 302;
-        response.headers = {{"Location", location}};
-        return response;
+    auto redirectTo = [](const QByteArray& to) {
+        return Response{.status = 302, .headers = {{"Location", to}}};
     };
     LoopbackServer first("127.0.0.1");
     LoopbackServer second("127.0.0.2");

@@ -44,7 +44,7 @@ TEST(SanitizeHtml, RemovesCodeWithItsInsidesAndFramesAndFormsAroundTheirText) {
          {"<form action=\"/\"><input name=\"q\"><button>Go</button><textarea>T</textarea>"
           "<select><option>O</option></select></form>after",
           "GoTOafter"},
-         {"<svg><circle/></svg><title>t</title><meta http-equiv=\"refresh\" content=\"0\">"
+         {"<svg><circle/>s</svg><math>m</math><title>t</title><meta http-equiv=\"refresh\" content=\"0\">"
           "<link rel=\"stylesheet\" href=\"x\"><base href=\"http://evil/\">x",
           "x"},
          {"<p onclick=\"steal()\" style=\"color:red\" class=\"c\" id=\"i\">x</p>", "<p>x</p>"},
