@@ -224,12 +224,12 @@ TEST(CurlFetcher, startsNoMoreWhileBodiesWaitingBehindASlowRequestFillTheirBudge
 
 TEST(CurlFetcher, keepsWithinTheConcurrencyLimitsCountedAtTheServers) {
     FetchLimits tight;
-    tight.maxConcurrent = 4;
+    tight.maxConcurrent = 8;
     tight.maxPerHost = 3;
     const struct {
         FetchLimits limits;
         int hosts, requests, atLeast;
-    } cases[] = {{tight, 3, 40, 3}, {FetchLimits(), 10, 64, 7}};
+    } cases[] = {{tight, 3, 40, 4}, {FetchLimits(), 10, 64, 7}};
     for (const auto& c : cases) {
         ConcurrencyMeter shared;
         std::vector<std::unique_ptr<LoopbackServer>> servers;
