@@ -23,6 +23,7 @@ namespace quorvel {
 namespace {
 
 using test::LoopbackServer;
+using test::fileMode;
 using test::readFile;
 using test::served;
 using test::writeFile;
@@ -66,17 +67,7 @@ QString writeOpml(const QString& path, const QString& tag, int count) {
 }
 
 QStringList storedUrls(const QString& folder) {
-    QStringList urls;
-    const XmlDocument document = XmlDocument::fromFile(folder + "/rss_feeds.xml");
-    for (const XmlNode& feed : document.documentElement().childElements("feed"))
-        urls << feed.getAttribute("url").value_or(QString());
-    return urls;
-}
-
-int modeOf(const QString& path) {
-    struct stat info {};
-    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 07777)
-                                                                    : -1;
+    return test::storedFeeds(FeedStore(folder), {"url"});
 }
 
 TEST(ConcurrentWriters, TwoImportsAtOnceIntoANewFolderKeepEveryFeedAndBothSucceed) {
@@ -94,7 +85,7 @@ TEST(ConcurrentWriters, TwoImportsAtOnceIntoANewFolderKeepEveryFeedAndBothSuccee
     EXPECT_EQ(urls.size(), 4002) << "both imports and the two first-start feeds";
     EXPECT_EQ(urls.filter("/a/").size(), 2000);
     EXPECT_EQ(urls.filter("/b/").size(), 2000);
-    EXPECT_EQ(modeOf(data + "/rss_feeds.xml"), 0600);
+    EXPECT_EQ(fileMode(data + "/rss_feeds.xml"), 0600);
 }
 
 TEST(ConcurrentWriters, AnImportDuringAnUpgradingRefreshKeepsEveryImportedFeed) {
@@ -197,28 +188,6 @@ TEST_F(ImportMessages, BusyFullDiskAndReadOnlyStoresEachGetTheirOwnMessage) {
     EXPECT_EQ(works.finish(), 0) << works.err().toStdString();
 }
 
-TEST_F(ImportMessages, KnownAndNonWebAddressesAreCountedAndANonOpmlFileIsStillInvalid) {
-    QList<qsizetype> stored;
-    for (const char* known : {"0", "2"}) {
-        Quorvel mixed(
-            {"--data-dir", data, "--import-opml", QUORVEL_TEST_DATA "/opml/mixed-schemes.opml"});
-        EXPECT_EQ(mixed.finish(), 0);
-        const QString expected = QStringLiteral("^Imported %1 feeds into \\S+; %2 were already in "
-                                                "the list; 3 were not web addresses\n$")
-                                     .arg(known == QLatin1String("0") ? "2" : "0", known);
-        EXPECT_TRUE(mixed.err().contains(QRegularExpression(expected)))
-            << mixed.err().toStdString();
-        stored << storedUrls(data).size();
-    }
-    EXPECT_EQ(stored[0], stored[1]) << "the second run added none";
-    EXPECT_EQ(storedUrls(data).filter(QRegularExpression("^(file|/|htp)")), QStringList());
-
-    Quorvel notXml({"--data-dir", data, "--import-opml", QUORVEL_TEST_DATA "/opml/not-xml.opml"});
-    EXPECT_EQ(notXml.finish(), 1);
-    EXPECT_TRUE(notXml.err().contains("This does not seem to be a valid OPML file.  Please try "
-                                      "again"));
-}
-
 TEST(DataFolderFiles, ARefreshNeverWritesThroughPlantedLinksAndLogsEachDeadFeedOnOneLine) {
     LoopbackServer server;
     server.setRoute("/probe", served("up"));
@@ -242,7 +211,7 @@ TEST(DataFolderFiles, ARefreshNeverWritesThroughPlantedLinksAndLogsEachDeadFeedO
     for (const char* name : {"feeds.htm", "error.log"}) {
         EXPECT_EQ(readFile(data + "/victim-" + name), "the user's own file\n") << name;
         EXPECT_FALSE(QFileInfo(data + "/" + name).isSymLink()) << name;
-        EXPECT_EQ(modeOf(data + "/" + name), 0600) << name;
+        EXPECT_EQ(fileMode(data + "/" + name), 0600) << name;
     }
     const QByteArray log = readFile(data + "/error.log");
     EXPECT_EQ(log.count("\r\n"), 1 + 2502) << "the heading and one line per dead feed";
