@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -60,8 +61,9 @@ struct ManagerLinkTest : ::testing::Test, ReaderRig {
     }
 };
 
-TEST_F(ManagerLinkTest, OneManagerAtATimeClosedByExit) {
+TEST_F(ManagerLinkTest, OneManagerAtATimeDoneRefreshesOnceTheTimerFollowsAndExitClosesIt) {
     ReaderWindow& reader = startLinked();
+    const int before = reader.finishedCycles();
     ManagerWindow* first = chooseManager();
     ASSERT_TRUE(first);
     EXPECT_TRUE(first->isVisible());
@@ -70,16 +72,6 @@ TEST_F(ManagerLinkTest, OneManagerAtATimeClosedByExit) {
     for (QWidget* widget : QApplication::topLevelWidgets())
         managers += qobject_cast<ManagerWindow*>(widget) != nullptr;
     EXPECT_EQ(managers, 1);
-
-    reader.exitReader();
-    settle();
-    EXPECT_FALSE(link->manager()) << "Exit closes the manager, which deletes itself";
-}
-
-TEST_F(ManagerLinkTest, DoneRefreshesTheReaderOnceAndTimerFollowsTheDisplayTab) {
-    ReaderWindow& reader = startLinked();
-    const int before = reader.finishedCycles();
-    ASSERT_TRUE(chooseManager());
     click("done");
     ASSERT_TRUE(waitUntil([&] { return reader.finishedCycles() == before + 1; }));
     settle();
@@ -89,18 +81,18 @@ TEST_F(ManagerLinkTest, DoneRefreshesTheReaderOnceAndTimerFollowsTheDisplayTab) 
 
     // The display tab's new interval restarts the reader's timer with it.
     ASSERT_TRUE(chooseManager());
-    auto* interval = link->manager()->findChild<QWidget*>("readerRefresh");
-    ASSERT_TRUE(interval);
-    QLineEdit* edit = qobject_cast<QLineEdit*>(interval);
-    if (!edit)
-        edit = interval->findChild<QLineEdit*>();
-    ASSERT_TRUE(edit);
+    QLineEdit* edit = link->manager()->findChild<QComboBox*>("readerRefresh")->lineEdit();
     edit->clear();
     QTest::keyClicks(edit, "1.5");
     click("display_done");
     EXPECT_EQ(reader.refreshTimer().interval(), 90000);
     EXPECT_TRUE(reader.refreshTimer().isActive());
     ASSERT_TRUE(waitUntil([&] { return reader.finishedCycles() == before + 2; }));
+
+    ASSERT_TRUE(chooseManager());
+    reader.exitReader();
+    settle();
+    EXPECT_FALSE(link->manager()) << "Exit closes the manager, which deletes itself";
 }
 
 TEST_F(ManagerLinkTest, ManagerRowsFollowTheReadersOutcomes) {
@@ -109,8 +101,6 @@ TEST_F(ManagerLinkTest, ManagerRowsFollowTheReadersOutcomes) {
     // Opened after the first cycle: that cycle's outcomes are there at once.
     ASSERT_TRUE(chooseManager());
     ASSERT_TRUE(row(1));
-    EXPECT_EQ(row(0)->toolTip(), server.url("/a") + "\nAlpha: loaded with 3 items");
-    EXPECT_TRUE(row(0)->icon().isNull());
     EXPECT_EQ(row(1)->toolTip(), server.url("/gone") + "\nFailed: HTTP 404");
     EXPECT_FALSE(row(1)->icon().isNull()) << "a failing feed is marked";
 
