@@ -14,7 +14,6 @@
 
 #include "platform/atomicfile.h"
 #include "store/feedstore.h"
-#include "store/opml.h"
 #include "store/settingsdefaults.h"
 #include "store/storeaccess.h"
 #include "store/storelock.h"
@@ -199,23 +198,6 @@ TEST(WebAddresses, OnlyHttpAndHttpsWithAHostAreFeedAddresses) {
          {"htp://x", "file:///etc/passwd", "/dev/ptmx", "http:///dev/ptmx", "ftp://example.com/",
           "javascript:alert(1)", "http://", "", "example.com/rss", "data:text/xml,<rss/>"})
         EXPECT_FALSE(isWebAddress(other)) << other;
-}
-
-TEST(WebAddresses, OpmlImportSkipsAndCountsOtherAddresses) {
-    QTemporaryDir dir;
-    const FeedStore store(dir.path());
-    ASSERT_TRUE(writeFile(store.storePath(), "<root/>"));
-    const OpmlImportResult result = importOpml(store, QUORVEL_TEST_DATA "/opml/mixed-schemes.opml");
-    ASSERT_TRUE(result.ok) << result.error.toStdString();
-    EXPECT_EQ(result.added, 2);
-    EXPECT_EQ(result.skipped, 3);
-    EXPECT_EQ(storedFeeds(store, {"url"}),
-              QStringList({"http://127.0.0.1:1/plain", "HTTPS://127.0.0.1:1/secure"}));
-    EXPECT_EQ(opmlImportSummary(result),
-              "Imported 2 feeds; 0 were already in the list; 3 were not web addresses");
-    EXPECT_EQ(opmlImportSummary(OpmlImportResult{.ok = true, .added = 4}, "/d/rss_feeds.xml"),
-              "Imported 4 feeds into /d/rss_feeds.xml; 0 were already in the list; 0 were not web "
-              "addresses");
 }
 
 } // namespace
