@@ -14,9 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "manager/managerwindow.h"
-#include "platform/curlfetcher.h"
 #include "recordingport.h"
-#include "refresh/refreshcycle.h"
 #include "store/feedstore.h"
 #include "store/settingsdefaults.h"
 #include "store/storelock.h"
@@ -385,42 +383,6 @@ TEST_F(ManagerWindowTest, AddedAddressesAreCheckedAndAPageOffersTheFeedsItAnnoun
     EXPECT_TRUE(prompter.prompts[1].text.contains(server.url("/atom")));
     EXPECT_EQ(row(5).section(" | ", 0, 0), server.url("/atom")) << "the page's row now holds it";
     EXPECT_EQ(storedFeeds().value(5).section(' ', 0, 0), server.url("/atom"));
-}
-
-TEST_F(ManagerWindowTest, RowsShowWhatTheLastRefreshFound) {
-    test::LoopbackServer server;
-    server.setRoute("/probe", test::served("ok"));
-    server.setRoute("/feed", test::served(test::rssFeed("Alpha", 3)));
-    server.setRoute("/gone", {.status = 404, .body = "no"});
-    const auto entry = [&](const QString& url, const char* disabled = "false") {
-        return QStringLiteral("<feed url='%1' num='10' headers='false' disabled='%2'/>")
-            .arg(url, disabled)
-            .toUtf8();
-    };
-    writeStore("<root>" + entry(server.url("/feed")) + entry(server.url("/gone")) +
-               entry("http://127.0.0.1:1/closed") + entry(server.url("/off"), "true") + "</root>");
-    // A real refresh of the store, as the reader runs it, yields the outcomes.
-    CurlFetcher fetcher;
-    test::RecordingPort reader;
-    RefreshCycle cycle(store, fetcher, reader, server.url("/probe"));
-    ASSERT_EQ(cycle.refreshFeeds(), CycleEnd::PageWritten);
-    ASSERT_EQ(reader.outcomeRuns.size(), 1u);
-
-    open();
-    ASSERT_EQ(feeds()->count(), 4);
-    EXPECT_TRUE(feeds()->item(1)->icon().isNull()) << "nothing known before the outcomes come";
-    window->showFeedOutcomes(reader.outcomeRuns[0]);
-    EXPECT_EQ(feeds()->item(0)->toolTip(), server.url("/feed") + "\nAlpha: loaded with 3 items");
-    EXPECT_TRUE(feeds()->item(0)->icon().isNull());
-    EXPECT_EQ(feeds()->item(1)->toolTip(), server.url("/gone") + "\nFailed: HTTP 404");
-    EXPECT_FALSE(feeds()->item(1)->icon().isNull()) << "a failing feed is marked";
-    EXPECT_TRUE(feeds()->item(2)->toolTip().endsWith("\nFailed: refused"));
-    EXPECT_FALSE(feeds()->item(2)->icon().isNull());
-    EXPECT_EQ(feeds()->item(3)->toolTip(), server.url("/off") + "\nNot loaded yet")
-        << "a disabled feed is not fetched";
-    EXPECT_TRUE(feeds()->item(3)->icon().isNull());
-    EXPECT_EQ(row(1).section(" | ", 0, 0), server.url("/gone")) << "the row text stays";
-    EXPECT_TRUE(prompter.prompts.empty());
 }
 
 } // namespace

@@ -17,15 +17,19 @@ namespace {
 
 using namespace test;
 
-// A started reader over the feeds /a and /gone (failing) with the manager linked to it.
+// A started reader over the feeds /a, /gone (failing), a refused address and a disabled
+// feed, with the manager linked to it.
 struct ManagerLinkTest : ::testing::Test, ReaderRig {
     std::unique_ptr<ManagerLink> link;
 
     ReaderWindow& startLinked() {
         server.setRoute("/gone", {.status = 404, .body = "no"});
+        const QString off =
+            feedElement(server.url("/off")).replace("disabled='false'", "disabled='true'");
         EXPECT_TRUE(writeFile(store.storePath(),
                               storeText(feedElement(server.url("/a")) +
-                                        feedElement(server.url("/gone")))));
+                                        feedElement(server.url("/gone")) +
+                                        feedElement("http://127.0.0.1:1/closed") + off)));
         ReaderWindow& reader = makeReader();
         link = std::make_unique<ManagerLink>(reader, store, prompter);
         QSignalSpy started(&reader, &ReaderWindow::startUpFinished);
@@ -97,12 +101,20 @@ TEST_F(ManagerLinkTest, OneManagerAtATimeDoneRefreshesOnceTheTimerFollowsAndExit
 
 TEST_F(ManagerLinkTest, ManagerRowsFollowTheReadersOutcomes) {
     ReaderWindow& reader = startLinked();
-    ASSERT_EQ(reader.feedOutcomes().size(), 2u);
+    ASSERT_EQ(reader.feedOutcomes().size(), 3u);
     // Opened after the first cycle: that cycle's outcomes are there at once.
     ASSERT_TRUE(chooseManager());
-    ASSERT_TRUE(row(1));
+    ASSERT_TRUE(row(3));
+    EXPECT_EQ(row(0)->toolTip(), server.url("/a") + "\nAlpha: loaded with 3 items");
+    EXPECT_TRUE(row(0)->icon().isNull());
     EXPECT_EQ(row(1)->toolTip(), server.url("/gone") + "\nFailed: HTTP 404");
     EXPECT_FALSE(row(1)->icon().isNull()) << "a failing feed is marked";
+    EXPECT_TRUE(row(2)->toolTip().endsWith("\nFailed: refused"));
+    EXPECT_FALSE(row(2)->icon().isNull());
+    EXPECT_EQ(row(3)->toolTip(), server.url("/off") + "\nNot loaded yet")
+        << "a disabled feed is not fetched";
+    EXPECT_TRUE(row(3)->icon().isNull());
+    EXPECT_EQ(row(1)->text().section(" | ", 0, 0), server.url("/gone")) << "the row text stays";
 
     // A cycle that ends while the manager is open: the recovered feed loses its mark.
     server.setRoute("/gone", served(rssFeed("Back", 1)));
