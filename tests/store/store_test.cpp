@@ -15,6 +15,7 @@
 #include "store/settingwriters.h"
 #include "store/storeaccess.h"
 #include "store/storelock.h"
+#include "store/viewsetting.h"
 #include "testfiles.h"
 
 namespace quorvel {
@@ -349,6 +350,29 @@ TEST_F(StoreFiles, DisplaySettingsReadAsShownAndABadIntervalOrAnUnreadableStoreS
     EXPECT_EQ(refreshMillisecondsFromMinutes(" 120 "), 7200000);
     for (const char* bad : {"", "0", "-1", "soon", "1,5", "100000"})
         EXPECT_FALSE(refreshMillisecondsFromMinutes(bad)) << bad;
+}
+
+TEST_F(StoreFiles, ViewSettingOfOldStoresIsTheDefaultAndIsOneAttributeOfTheRoot) {
+    EXPECT_EQ(readViewSetting(store), defaultPageViewKind) << "no store yet";
+    const QByteArray old = "<root magnetic='false' refresh='60000'><feed url='http://127.0.0.1/a'/></root>";
+    ASSERT_TRUE(writeFile(store.storePath(), old));
+    EXPECT_EQ(readViewSetting(store), defaultPageViewKind) << "a store without the attribute";
+
+    ASSERT_TRUE(storeViewSetting(store, PageViewKind::Web));
+    EXPECT_EQ(readViewSetting(store), PageViewKind::Web);
+    const QString saved = QString::fromUtf8(readFile(store.storePath()));
+    EXPECT_TRUE(saved.contains("view=\"web\"")) << saved.toStdString();
+    EXPECT_TRUE(saved.contains("refresh=\"60000\"") && saved.contains("http://127.0.0.1/a"));
+    ASSERT_TRUE(storeViewSetting(store, PageViewKind::Light));
+    EXPECT_EQ(readViewSetting(store), PageViewKind::Light);
+
+    ASSERT_TRUE(writeFile(store.storePath(), "<root view=' WEB '/>"));
+    EXPECT_EQ(readViewSetting(store), PageViewKind::Web);
+    ASSERT_TRUE(writeFile(store.storePath(), "<root view='browser'/>"));
+    EXPECT_EQ(readViewSetting(store), defaultPageViewKind);
+    bool ok = true;
+    pageViewKindFromText("browser", &ok);
+    EXPECT_FALSE(ok);
 }
 
 } // namespace
