@@ -118,6 +118,9 @@ protected:
     QByteArray before;
 
     void SetUp() override {
+        // A store of loopback addresses, rewritten by the program in its own form.
+        ASSERT_TRUE(QDir().mkpath(data));
+        ASSERT_TRUE(writeFile(data + "/rss_feeds.xml", "<root/>"));
         Quorvel create(
             {"--data-dir", data, "--import-opml", writeOpml(dir.path() + "/one.opml", "one", 1)});
         ASSERT_EQ(create.finish(), 0) << create.err().toStdString();

@@ -42,7 +42,12 @@ struct ManagerWindowTest : ::testing::Test {
     int refreshes = 0, raises = 0;
     QList<int> timerRestarts;
 
-    void SetUp() override { writeStore(defaultStoreText().toUtf8()); }
+    // Two feeds, at a loopback port that refuses connections: an added or edited address is
+    // fetched at once.
+    void SetUp() override {
+        writeStore("<root><feed headers='false' num='10' url='http://127.0.0.1:1/one'/>"
+                   "<feed headers='true' num='10' url='http://127.0.0.1:1/two'/></root>");
+    }
 
     void writeStore(const QByteArray& text) {
         ASSERT_TRUE(test::writeFile(store.storePath(), text));
