@@ -23,11 +23,6 @@ namespace {
 
 using test::waitUntil;
 
-mode_t modeOf(const QString& path) {
-    struct stat info {};
-    return lstat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode & 07777 : 0;
-}
-
 // Makes folder (and its parents) with exactly this mode.
 bool makeFolder(const QString& folder, mode_t mode) {
     return QDir().mkpath(folder) && chmod(QFile::encodeName(folder).constData(), mode) == 0;
@@ -84,7 +79,7 @@ TEST_F(InstanceGuardTest, TheSocketLivesOnlyInAFolderNoOtherUserCanEnter) {
     for (const QString& runtimeDir : {QString(), temp.filePath("missing"), open, linked}) {
         EXPECT_EQ(InstanceGuard::serverNameIn(runtimeDir, temp.path()), expected)
             << runtimeDir.toStdString();
-        EXPECT_EQ(modeOf(tempFolder()), mode_t(0700));
+        EXPECT_EQ(test::fileMode(tempFolder()), 0700);
     }
     InstanceGuard start(InstanceGuard::serverNameIn(open, temp.path()));
     EXPECT_FALSE(handOff(start, 500));
@@ -116,11 +111,11 @@ TEST_F(InstanceGuardTest, ATakenOrUnsafeFolderNameInTheTemporaryFolderIsNeverUse
             EXPECT_STREQ(c.what, "another user's") << "only that case needs root";
             continue;
         }
-        const mode_t before = modeOf(usual);
+        const int before = test::fileMode(usual);
         EXPECT_EQ(InstanceGuard::serverNameIn(QString(), tempDir.path()),
                   usual + "-1/quorvel-reader")
             << c.what;
-        EXPECT_EQ(modeOf(usual), before) << c.what << ": left as it was";
+        EXPECT_EQ(test::fileMode(usual), before) << c.what << ": left as it was";
     }
 
     // When every name is taken the reader starts without a guard and says why.

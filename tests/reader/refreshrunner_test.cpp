@@ -1,7 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <condition_variable>
-#include <mutex>
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 #include <QElapsedTimer>
 #include <QScopeGuard>
@@ -17,41 +18,26 @@ using namespace test;
 
 // A fetcher whose requests hang until released and that cancelling does not reach: a
 // worker stuck where no cancel() helps.
-class StuckFetcher : public Fetcher {
-public:
+struct StuckFetcher : Fetcher {
+    std::atomic<bool> entered = false, released = false;
+
     std::unique_ptr<FetchBatch> start(const QStringList& urls) override {
         return std::make_unique<Batch>(*this, std::size_t(urls.size()));
     }
     void cancel() override {}
 
-    bool entered() {
-        std::lock_guard lock(m_mutex);
-        return m_entered;
-    }
-    void release() {
-        std::lock_guard lock(m_mutex);
-        m_released = true;
-        m_changed.notify_all();
-    }
-
-private:
     struct Batch : FetchBatch {
         Batch(StuckFetcher& owner, std::size_t size) : owner(owner), count(size) {}
         std::size_t size() const override { return count; }
         FetchResult take(std::size_t) override {
-            std::unique_lock lock(owner.m_mutex);
-            owner.m_entered = true;
-            owner.m_changed.wait(lock, [&] { return owner.m_released; });
+            owner.entered = true;
+            while (!owner.released)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
             return FetchResult{.error = "released"};
         }
         StuckFetcher& owner;
         std::size_t count;
     };
-
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    bool m_entered = false;
-    bool m_released = false;
 };
 
 TEST(RefreshRunner, ShutdownWaitsForAStuckWorkerNoLongerThanItsGracePeriod) {
@@ -59,10 +45,10 @@ TEST(RefreshRunner, ShutdownWaitsForAStuckWorkerNoLongerThanItsGracePeriod) {
     FeedStore store(dir.path());
     RecordingPort port;
     StuckFetcher stuck;
-    const auto release = qScopeGuard([&] { stuck.release(); });
+    const auto release = qScopeGuard([&] { stuck.released = true; });
     RefreshRunner runner(store, stuck, port, QStringLiteral("http://127.0.0.1:1/probe"));
     ASSERT_TRUE(runner.request());
-    ASSERT_TRUE(waitUntil([&] { return stuck.entered(); }, 10000));
+    ASSERT_TRUE(waitUntil([&] { return stuck.entered.load(); }, 10000));
 
     QElapsedTimer clock;
     clock.start();
@@ -75,7 +61,7 @@ TEST(RefreshRunner, ShutdownWaitsForAStuckWorkerNoLongerThanItsGracePeriod) {
     clock.restart();
     EXPECT_FALSE(runner.shutdown(300)) << "asked again, it still leaves";
     EXPECT_LT(clock.elapsed(), 2000);
-    stuck.release();
+    stuck.released = true;
     ASSERT_TRUE(waitUntil([&] { return !runner.isBusy(); }, 10000));
     EXPECT_TRUE(runner.shutdown());
 }

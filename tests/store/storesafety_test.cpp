@@ -10,11 +10,12 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QUrl>
 #include <gtest/gtest.h>
 
 #include "platform/atomicfile.h"
+#include "platform/curlfetcher.h"
 #include "store/feedstore.h"
-#include "store/opml.h"
 #include "store/settingsdefaults.h"
 #include "store/storeaccess.h"
 #include "store/storelock.h"
@@ -23,22 +24,10 @@
 namespace quorvel {
 namespace {
 
+using test::fileMode;
 using test::readFile;
+using test::storedFeeds;
 using test::writeFile;
-
-int modeOf(const QString& path) {
-    struct stat info {};
-    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 07777)
-                                                                    : -1;
-}
-
-QStringList feedUrls(const FeedStore& store) {
-    QStringList urls;
-    const XmlDocument document = store.load();
-    for (const XmlNode& feed : document.documentElement().childElements("feed"))
-        urls << feed.getAttribute("url").value_or("-");
-    return urls;
-}
 
 // Appends a feed entry with this address.
 FeedStore::Change appendFeed(const QString& url) {
@@ -60,6 +49,8 @@ protected:
 TEST_F(StoreTransactions, AWriterWaitingForTheLockLoadsOnlyAfterTheHolderSaved) {
     auto holder = std::make_unique<StoreLock>(store.storePath(), 0);
     ASSERT_TRUE(holder->isLocked());
+    EXPECT_TRUE(StoreLock::isHeldElsewhere(store.storePath()));
+    EXPECT_FALSE(StoreLock(store.storePath(), 50).isLocked());
     bool saved = false;
     std::thread waiting([&] { saved = store.modify(appendFeed("http://127.0.0.22/"), nullptr, 5000); });
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -67,8 +58,9 @@ TEST_F(StoreTransactions, AWriterWaitingForTheLockLoadsOnlyAfterTheHolderSaved) 
     ASSERT_TRUE(writeFile(store.storePath(), "<root><feed url='http://127.0.0.21/'/></root>"));
     holder.reset();
     waiting.join();
+    EXPECT_FALSE(StoreLock::isHeldElsewhere(store.storePath()));
     EXPECT_TRUE(saved);
-    EXPECT_EQ(feedUrls(store), QStringList({"http://127.0.0.21/", "http://127.0.0.22/"}));
+    EXPECT_EQ(storedFeeds(store, {"url"}), QStringList({"http://127.0.0.21/", "http://127.0.0.22/"}));
 }
 
 TEST_F(StoreTransactions, BusyUnreadableOrDeclinedChangesLeaveTheFileAsItWas) {
@@ -102,14 +94,14 @@ TEST_F(StoreTransactions, BusyUnreadableOrDeclinedChangesLeaveTheFileAsItWas) {
 TEST_F(StoreTransactions, FirstStartCreatesTheDefaultStoreOnlyWhileItIsMissing) {
     ASSERT_TRUE(writeFile(store.storePath(), "<root><feed url='http://127.0.0.23/'/></root>"));
     EXPECT_TRUE(createDefaultStore(store));
-    EXPECT_EQ(feedUrls(store), QStringList({"http://127.0.0.23/"})) << "never written over";
+    EXPECT_EQ(storedFeeds(store, {"url"}), QStringList({"http://127.0.0.23/"})) << "never written over";
 
     ASSERT_TRUE(QFile::remove(store.storePath()));
     ASSERT_TRUE(createDefaultStore(store));
-    EXPECT_EQ(feedUrls(store).size(), 2);
+    EXPECT_EQ(storedFeeds(store, {"url"}).size(), 2);
     EXPECT_EQ(store.load().documentElement().getAttribute("quorvelVersion"),
               QString(kCurrentStoreVersion));
-    EXPECT_EQ(modeOf(store.storePath()), 0600);
+    EXPECT_EQ(fileMode(store.storePath()), 0600);
 }
 
 TEST_F(StoreTransactions, TheLockSitsBesideTheRealFileAndNeverFollowsALink) {
@@ -124,7 +116,7 @@ TEST_F(StoreTransactions, TheLockSitsBesideTheRealFileAndNeverFollowsALink) {
         EXPECT_FALSE(viaLink.modify(appendFeed("http://127.0.0.20/"), nullptr, 50, &problem));
         EXPECT_EQ(problem, StoreProblem::Busy) << "two paths to one folder share one lock";
     }
-    EXPECT_EQ(modeOf(StoreLock::lockPathFor(store.storePath())), 0600);
+    EXPECT_EQ(fileMode(StoreLock::lockPathFor(store.storePath())), 0600);
 
     // A link planted as the lock file is refused; its target is not created or changed.
     const QString lockPath = StoreLock::lockPathFor(store.storePath());
@@ -147,12 +139,12 @@ TEST(AtomicFiles, ReplaceAPlantedLinkAndLeaveItsTargetAlone) {
     EXPECT_EQ(readFile(victim), "the user's own file");
     EXPECT_FALSE(QFileInfo(page).isSymLink());
     EXPECT_EQ(readFile(page), "<html/>");
-    EXPECT_EQ(modeOf(page), 0600);
+    EXPECT_EQ(fileMode(page), 0600);
 
     const mode_t oldMask = ::umask(022);
     ASSERT_TRUE(writeFileAtomically(dir.path() + "/export.opml", "x", nullptr, FileAccess::Shared));
     ::umask(oldMask);
-    EXPECT_EQ(modeOf(dir.path() + "/export.opml"), 0644);
+    EXPECT_EQ(fileMode(dir.path() + "/export.opml"), 0644);
 
     // A failed write names the file, keeps the old one and leaves no temporary file behind.
     ASSERT_TRUE(QDir().mkpath(dir.path() + "/taken"));
@@ -193,10 +185,10 @@ TEST(DataFolder, TheProgramFolderServesOnlyWhenNoOneElseCanWriteToIt) {
         EXPECT_EQ(resolveDataFolder(QString(), program.path()), c.used ? program.path() : perUser)
             << c.what;
     }
-    EXPECT_EQ(modeOf(perUser), 0700) << "the per-user folder is created private";
+    EXPECT_EQ(fileMode(perUser), 0700) << "the per-user folder is created private";
     const QString option = home.path() + "/new/data";
     EXPECT_EQ(resolveDataFolder(option, program.path()), option);
-    EXPECT_EQ(modeOf(option), 0700);
+    EXPECT_EQ(fileMode(option), 0700);
     qunsetenv("XDG_DATA_HOME");
 }
 
@@ -210,21 +202,42 @@ TEST(WebAddresses, OnlyHttpAndHttpsWithAHostAreFeedAddresses) {
         EXPECT_FALSE(isWebAddress(other)) << other;
 }
 
-TEST(WebAddresses, OpmlImportSkipsAndCountsOtherAddresses) {
+// The store and OPML files are read from disk; only web addresses go through the fetcher.
+TEST(LoadXmlDocument, ReadsLocalFilesFromDiskAndOnlyWebAddressesThroughTheFetcher) {
     QTemporaryDir dir;
-    const FeedStore store(dir.path());
-    ASSERT_TRUE(writeFile(store.storePath(), "<root/>"));
-    const OpmlImportResult result = importOpml(store, QUORVEL_TEST_DATA "/opml/mixed-schemes.opml");
-    ASSERT_TRUE(result.ok) << result.error.toStdString();
-    EXPECT_EQ(result.added, 2);
-    EXPECT_EQ(result.skipped, 3);
-    EXPECT_EQ(feedUrls(store),
-              QStringList({"http://127.0.0.1:1/plain", "HTTPS://127.0.0.1:1/secure"}));
-    EXPECT_EQ(opmlImportSummary(result),
-              "Imported 2 feeds; 0 were already in the list; 3 were not web addresses");
-    EXPECT_EQ(opmlImportSummary(OpmlImportResult{.ok = true, .added = 4}, "/d/rss_feeds.xml"),
-              "Imported 4 feeds into /d/rss_feeds.xml; 0 were already in the list; 0 were not web "
-              "addresses");
+    const QString local = dir.filePath("store file.xml");
+    ASSERT_TRUE(writeFile(local, "<root from='disk'/>"));
+    test::LoopbackServer server;
+    server.setRoute("/feed", test::served("<root from='web'/>"));
+    CurlFetcher fetcher;
+
+    const struct {
+        QString source;
+        bool withFetcher;
+        QString from, error;
+    } cases[] = {
+        {local, false, "disk", ""},
+        {QUrl::fromLocalFile(local).toString(QUrl::FullyEncoded), false, "disk", ""},
+        {local, true, "disk", ""},
+        {server.url("/feed"), true, "web", ""},
+        {"ftp://127.0.0.1/feed", true, "", "not a web address: ftp://127.0.0.1/feed"},
+        {server.url("/feed"), false, "", "without a fetcher"},
+        {dir.filePath("missing.xml"), true, "", "missing.xml"},
+    };
+    for (const auto& c : cases) {
+        QString error;
+        const XmlDocument document =
+            loadXmlDocument(c.source, c.withFetcher ? &fetcher : nullptr, &error);
+        const std::string what = c.source.toStdString() + (c.withFetcher ? " (fetcher)" : "");
+        if (c.from.isEmpty()) {
+            EXPECT_TRUE(document.isNull()) << what;
+            EXPECT_TRUE(error.contains(c.error)) << what << ": " << error.toStdString();
+        } else {
+            ASSERT_FALSE(document.isNull()) << what << ": " << error.toStdString();
+            EXPECT_EQ(document.documentElement().getAttribute("from"), c.from) << what;
+        }
+    }
+    EXPECT_EQ(server.totalRequests(), 1);
 }
 
 } // namespace

@@ -176,11 +176,13 @@ struct LoopbackServer::Impl {
         return !since.isEmpty() && since == response.lastModified;
     }
 
-    // sendAll, counted.
+    // sendAll, counted. The bytes are counted before they go out: a client that has read
+    // them may look at the count before this thread runs again.
     bool send(int fd, const char* data, qsizetype size) {
+        sent += size;
         const bool ok = sendAll(fd, data, size);
-        if (ok)
-            sent += size;
+        if (!ok)
+            sent -= size;
         return ok;
     }
 

@@ -1,13 +1,17 @@
 #pragma once
 
+#include <sys/stat.h>
+
 #include <QByteArray>
 #include <QFile>
 #include <QList>
 #include <QPair>
 #include <QRegularExpression>
 #include <QString>
+#include <QStringList>
 
 #include "loopbackserver.h"
+#include "store/feedstore.h"
 
 namespace quorvel::test {
 
@@ -17,11 +21,34 @@ inline QByteArray readFile(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+// The permission bits of path itself (a link is not followed), or -1 when it is missing.
+inline int fileMode(const QString& path) {
+    struct stat info {};
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 07777)
+                                                                    : -1;
+}
+
 // Replaces the file's content; false when it cannot be written.
 inline bool writeFile(const QString& path, const QByteArray& bytes) {
     QFile file(path);
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
            file.write(bytes) == bytes.size();
+}
+
+// The attributes named (by default "url num headers disabled") of each feed entry of the
+// store, space-separated, in document order; "-" for a missing one.
+inline QStringList storedFeeds(const FeedStore& store,
+                               std::initializer_list<const char*> names = {"url", "num", "headers",
+                                                                           "disabled"}) {
+    QStringList out;
+    const XmlDocument document = store.load();
+    for (const XmlNode& feed : document.documentElement().childElements("feed")) {
+        QStringList fields;
+        for (const char* name : names)
+            fields << feed.getAttribute(name).value_or("-");
+        out << fields.join(' ');
+    }
+    return out;
 }
 
 // A 200 answer with this body, after delayMs.
