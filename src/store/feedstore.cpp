@@ -8,9 +8,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QStandardPaths>
 
 #include "platform/atomicfile.h"
+#include "store/storeaccess.h"
 #include "store/storelock.h"
 
 namespace quorvel {
@@ -139,9 +141,28 @@ bool FeedStore::transact(const QString* initialText, const XmlDocument* replacem
 }
 
 QString defaultStoreText() {
-    return QStringLiteral(
-        "<root><feed headers='false' num='10' url='https://www.engadget.com/rss.xml' />"
-        "<feed headers='true' num='10' url='https://feeds.bbci.co.uk/news/rss.xml' /></root>");
+    // QUORVEL_FIRST_FEEDS replaces the two built-in feeds with the web addresses it lists
+    // (separated by white space): a packager's own choice, or loopback feeds for the tests.
+    // Anything in it that is not a web address is skipped; with none left the built-in two stay.
+    QStringList urls;
+    const QString listed = qEnvironmentVariable("QUORVEL_FIRST_FEEDS");
+    for (const QString& url : listed.split(QRegularExpression(QStringLiteral("\\s+")),
+                                           Qt::SkipEmptyParts)) {
+        if (isWebAddress(url))
+            urls << url;
+    }
+    if (urls.isEmpty()) {
+        return QStringLiteral(
+            "<root><feed headers='false' num='10' url='https://www.engadget.com/rss.xml' />"
+            "<feed headers='true' num='10' url='https://feeds.bbci.co.uk/news/rss.xml' /></root>");
+    }
+    QString text = QStringLiteral("<root>");
+    for (qsizetype i = 0; i < urls.size(); ++i) {
+        text += QStringLiteral("<feed headers='%1' num='10' url=\"%2\" />")
+                    .arg(i == 0 ? QStringLiteral("false") : QStringLiteral("true"),
+                         urls.at(i).toHtmlEscaped());
+    }
+    return text + QStringLiteral("</root>");
 }
 
 bool isPrivateFolder(const QString& folder) {

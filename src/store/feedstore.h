@@ -71,7 +71,8 @@ private:
     QString m_folder;
 };
 
-// The store written on a first start: a root without settings and two feeds.
+// The store written on a first start: a root without settings and two feeds, or the web
+// addresses listed in the environment variable QUORVEL_FIRST_FEEDS.
 QString defaultStoreText();
 
 // The folder the program keeps its files in: dataDirOption when given (created, readable by

@@ -96,9 +96,19 @@ TEST_F(StoreTransactions, FirstStartCreatesTheDefaultStoreOnlyWhileItIsMissing) 
     EXPECT_TRUE(createDefaultStore(store));
     EXPECT_EQ(storedFeeds(store, {"url"}), QStringList({"http://127.0.0.23/"})) << "never written over";
 
+    // The first-start feeds may be replaced through the environment: web addresses only,
+    // written as attribute values whatever characters they hold.
     ASSERT_TRUE(QFile::remove(store.storePath()));
+    const QByteArray testFeeds = qgetenv("QUORVEL_FIRST_FEEDS");
+    qputenv("QUORVEL_FIRST_FEEDS", "file:///etc/passwd  http://127.0.0.24/a?x=1&y=\"2\"\n"
+                                   "notaurl http://127.0.0.25/b");
     ASSERT_TRUE(createDefaultStore(store));
-    EXPECT_EQ(storedFeeds(store, {"url"}).size(), 2);
+    EXPECT_EQ(storedFeeds(store, {"url"}),
+              QStringList({"http://127.0.0.24/a?x=1&y=\"2\"", "http://127.0.0.25/b"}));
+    EXPECT_EQ(storedFeeds(store, {"headers"}), QStringList({"false", "true"}));
+    qputenv("QUORVEL_FIRST_FEEDS", "javascript:alert(1)");
+    EXPECT_EQ(defaultStoreText().count("https://"), 2) << "nothing usable: the built-in two";
+    qputenv("QUORVEL_FIRST_FEEDS", testFeeds);
     EXPECT_EQ(store.load().documentElement().getAttribute("quorvelVersion"),
               QString(kCurrentStoreVersion));
     EXPECT_EQ(fileMode(store.storePath()), 0600);
