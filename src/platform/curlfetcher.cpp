@@ -25,7 +25,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // How many connections a batch may hold open for each transfer it may run at once.
-constexpr long kIdleConnectionsPerTransfer = 4;
+constexpr long kIdleConnectionsPerTransfer = 2;
 
 void initCurlOnce() {
     static std::once_flag once;

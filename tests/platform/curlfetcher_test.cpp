@@ -233,6 +233,7 @@ TEST(CurlFetcher, capsTheBody) {
 TEST(CurlFetcher, startsNoMoreWhileBodiesWaitingBehindASlowRequestFillTheirBudget) {
     FetchLimits limits;
     limits.maxHeldBytes = 50 * 1024; // less than one body
+    limits.maxPerHost = 6;
     LoopbackServer server;
     server.setRoute("/slow", served("first", 2000));
     server.setRoute("/big", served(QByteArray(60 * 1024, 'x')));
