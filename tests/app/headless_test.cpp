@@ -95,20 +95,30 @@ TEST(HeadlessBinary, OfflineStillSucceedsAndUnreadableStoreFails) {
 
 TEST(OpmlCommands, ImportThenExportToStandardOutputAndFailuresExitNonZero) {
     LoopbackServer server;
+    server.setRoute("/probe", served("up"));
     server.setRoute("/a", served("<rss><channel><title>Alpha</title></channel></rss>"));
+    server.setRoute("/kept", served("<rss><channel><title>Kept</title></channel></rss>"));
     QTemporaryDir dir;
+    ASSERT_TRUE(writeFile(dir.path() + "/rss_feeds.xml",
+                          "<root><feed url='" + server.url("/kept").toUtf8() + "'/></root>"));
+    // A refresh keeps a copy of the feed, whose server then goes down.
+    ProcessResult run = runQuorvel({"--refresh", "--data-dir", dir.path()}, server.url("/probe"));
+    EXPECT_EQ(run.status, 0) << run.err.toStdString();
+    server.setRoute("/kept", {.status = 503, .body = "down"});
     const QString opml = dir.path() + "/in.opml";
     ASSERT_TRUE(writeFile(opml, "<opml><body><outline xmlUrl='" + server.url("/a").toUtf8() +
                                     "'/></body></opml>"));
-    // The first import creates the default list of two feeds, then adds the outline.
-    ProcessResult run = runQuorvel({"--data-dir", dir.path(), "--import-opml", opml});
+    run = runQuorvel({"--data-dir", dir.path(), "--import-opml", opml});
     EXPECT_EQ(run.status, 0) << run.err.toStdString();
     EXPECT_TRUE(run.err.contains("Imported 1 feeds")) << run.err.toStdString();
     run = runQuorvel({"--data-dir", dir.path(), "--export-opml", "-"});
     EXPECT_EQ(run.status, 0) << run.err.toStdString();
-    const QString outline("<outline text=\"Alpha\" title=\"Alpha\" xmlUrl = \"%1\" />");
-    EXPECT_TRUE(run.out.contains(outline.arg(server.url("/a")))) << run.out.toStdString();
-    EXPECT_TRUE(run.err.contains("Looking up feed titles: 3 of 3"));
+    const QString outline("<outline text=\"%1\" title=\"%1\" xmlUrl = \"%2\" />");
+    EXPECT_TRUE(run.out.contains(outline.arg("Alpha", server.url("/a")))) << run.out.toStdString();
+    EXPECT_TRUE(run.out.contains(outline.arg("Kept", server.url("/kept"))))
+        << "the title comes from the kept copy";
+    EXPECT_EQ(server.requestCount("/kept"), 1) << "only the refresh asked for it";
+    EXPECT_TRUE(run.err.contains("Looking up feed titles: 2 of 2"));
 
     run = runQuorvel({"--data-dir", dir.path(), "--import-opml", dir.path() + "/none.opml"});
     EXPECT_NE(run.status, 0);

@@ -300,6 +300,43 @@ TEST_F(FeedListOperations, OpmlExportTakesTheTitleOfEveryFeedFormat) {
         EXPECT_TRUE(text.contains(QLatin1String(outline))) << outline << "\n" << text.toStdString();
 }
 
+TEST_F(FeedListOperations, OpmlExportTakesKeptTitlesWithoutAskingAndFetchesTheRest) {
+    test::LoopbackServer server;
+    server.setRoute("/kept", {.status = 500, .body = "down"});
+    server.setRoute("/fetched", test::served("<rss><channel><title>Fetched</title></channel></rss>"));
+    server.setRoute("/damaged", test::served("<rss><channel><title>Fresh</title></channel></rss>"));
+    const QString feed("<feed url='%1' disabled='false'/>");
+    fill((feed.arg(server.url("/damaged")) + feed.arg(server.url("/kept")) +
+          feed.arg(server.url("/fetched")))
+             .toUtf8());
+    // A kept answer that does not read as a feed is no use: its title is fetched.
+    const KeptAnswer kept = [&](const QString& url) -> std::optional<FetchResult> {
+        FetchResult answer;
+        answer.ok = true;
+        if (url == server.url("/kept"))
+            answer.body = "<rss><channel><title>Kept &amp; sound</title></channel></rss>";
+        else if (url == server.url("/damaged"))
+            answer.body = "<rss><channel><title>Cut";
+        else
+            return std::nullopt;
+        return answer;
+    };
+    CurlFetcher fetcher;
+    QString text, error;
+    QList<int> progress;
+    ASSERT_TRUE(buildOpmlExport(
+        store, fetcher, &text, &error, [&](int done, int) { progress << done; }, kept));
+    const QStringList lines = text.split("\r\n");
+    ASSERT_EQ(lines.size(), 7) << text.toStdString();
+    EXPECT_TRUE(lines[3].startsWith("<outline text=\"Fresh\"")) << lines[3].toStdString();
+    EXPECT_TRUE(lines[4].startsWith("<outline text=\"Kept &amp; sound\"")) << lines[4].toStdString();
+    EXPECT_TRUE(lines[5].startsWith("<outline text=\"Fetched\"")) << lines[5].toStdString();
+    EXPECT_EQ(progress, (QList<int>{1, 2, 3}));
+    EXPECT_EQ(server.requestCount("/kept"), 0);
+    EXPECT_EQ(server.requestCount("/damaged"), 1);
+    EXPECT_EQ(server.requestCount("/fetched"), 1);
+}
+
 TEST(StoreTexts, BooleansAndVersionsReadAsWritten) {
     // 1 true, 0 false, -1 not a boolean.
     const std::pair<const char*, int> booleans[] = {
