@@ -236,16 +236,20 @@ public:
             return failure(QStringLiteral("no request %1 in this batch").arg(index));
         std::unique_lock lock(m_mutex);
         Slot& slot = m_slots[index];
-        if (!slot.done && m_waitingFor.exchange(qint64(index)) != qint64(index) && m_multi)
-            curl_multi_wakeup(m_multi); // it may be a request held back by the memory budget
+        // The transfer thread is woken only when the memory budget holds requests back:
+        // otherwise it has nothing new to do, and waking it at every take() costs a pass
+        // over every running transfer. (finish() changes m_heldBytes under m_mutex, too.)
+        const bool heldBack = m_heldBytes.load() >= m_limits.maxHeldBytes;
+        if (!slot.done && m_waitingFor.exchange(qint64(index)) != qint64(index) && heldBack &&
+            m_multi)
+            curl_multi_wakeup(m_multi); // it may be a request held back by the budget
         m_finished.wait(lock, [&] { return slot.done || stopRequested(); });
         if (slot.taken)
             return failure(QStringLiteral("result already taken"));
         slot.taken = true;
         if (!slot.done)
             return failure(QStringLiteral("cancelled"));
-        m_heldBytes -= slot.result.body.size();
-        if (m_multi)
+        if (m_heldBytes.fetch_sub(slot.result.body.size()) >= m_limits.maxHeldBytes && m_multi)
             curl_multi_wakeup(m_multi); // the memory handed out may let more requests start
         FetchResult result = std::move(slot.result);
         const QByteArray encoding = std::move(slot.encoding);
