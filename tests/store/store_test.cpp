@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QMap>
 #include <QSet>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -310,31 +311,27 @@ TEST_F(FeedListOperations, OpmlExportTakesKeptTitlesWithoutAskingAndFetchesTheRe
           feed.arg(server.url("/fetched")))
              .toUtf8());
     // A kept answer that does not read as a feed is no use: its title is fetched.
+    const QMap<QString, QByteArray> bodies{
+        {server.url("/kept"), "<rss><channel><title>Kept &amp; sound</title></channel></rss>"},
+        {server.url("/damaged"), "<rss><channel><title>Cut"}};
     const KeptAnswer kept = [&](const QString& url) -> std::optional<FetchResult> {
-        FetchResult answer;
-        answer.ok = true;
-        if (url == server.url("/kept"))
-            answer.body = "<rss><channel><title>Kept &amp; sound</title></channel></rss>";
-        else if (url == server.url("/damaged"))
-            answer.body = "<rss><channel><title>Cut";
-        else
+        if (!bodies.contains(url))
             return std::nullopt;
-        return answer;
+        return FetchResult{.ok = true, .body = bodies[url]};
     };
     CurlFetcher fetcher;
     QString text, error;
     QList<int> progress;
     ASSERT_TRUE(buildOpmlExport(
         store, fetcher, &text, &error, [&](int done, int) { progress << done; }, kept));
-    const QStringList lines = text.split("\r\n");
-    ASSERT_EQ(lines.size(), 7) << text.toStdString();
-    EXPECT_TRUE(lines[3].startsWith("<outline text=\"Fresh\"")) << lines[3].toStdString();
-    EXPECT_TRUE(lines[4].startsWith("<outline text=\"Kept &amp; sound\"")) << lines[4].toStdString();
-    EXPECT_TRUE(lines[5].startsWith("<outline text=\"Fetched\"")) << lines[5].toStdString();
+    QStringList titles;
+    for (const QString& line : text.split("\r\n"))
+        if (line.startsWith("<outline"))
+            titles << line.section('"', 1, 1);
+    EXPECT_EQ(titles, (QStringList{"Fresh", "Kept &amp; sound", "Fetched"}));
     EXPECT_EQ(progress, (QList<int>{1, 2, 3}));
     EXPECT_EQ(server.requestCount("/kept"), 0);
-    EXPECT_EQ(server.requestCount("/damaged"), 1);
-    EXPECT_EQ(server.requestCount("/fetched"), 1);
+    EXPECT_EQ(server.requestCount("/damaged") + server.requestCount("/fetched"), 2);
 }
 
 TEST(StoreTexts, BooleansAndVersionsReadAsWritten) {
