@@ -1,7 +1,8 @@
 // Serves N synthetic RSS 2.0 feeds of M items from loopback servers on 127.0.0.1..10, each
 // request delayed by L ms and answered with validators (ETag, Last-Modified) as most feed
-// servers do, and times `quorvel --refresh` over them: wall time, the peak resident memory
-// of the refresh process and the bytes the servers sent, median of R runs. Each run is a
+// servers do, and times `quorvel --refresh` over them: wall time, the CPU time (user and
+// system) and peak resident memory of the refresh process and the bytes the servers sent,
+// median of R runs. Each run is a
 // pair: a first cycle with an empty feed cache, then a second one when nothing changed.
 // With the kind "empty", every feed is instead 16 MiB of empty <item/> elements, sent
 // gzip-compressed (about 40 KB), of which the page lists M: the memory a refresh needs for
@@ -85,6 +86,7 @@ QByteArray emptyItemsFeed(int feed) {
 
 struct Sample {
     double seconds;
+    double cpuSeconds;
     long peakKiB;
     int status;
 };
@@ -131,7 +133,9 @@ Sample runRefresh(const QString& folder, const QString& probe) {
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     posix_spawn_file_actions_destroy(&actions);
-    return Sample{seconds, usage.ru_maxrss, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+    const auto secondsOf = [](const timeval& time) { return time.tv_sec + time.tv_usec / 1e6; };
+    return Sample{seconds, secondsOf(usage.ru_utime) + secondsOf(usage.ru_stime), usage.ru_maxrss,
+                  WIFEXITED(status) ? WEXITSTATUS(status) : -1};
 }
 
 } // namespace
@@ -192,6 +196,7 @@ int main(int argc, char** argv) {
     };
     struct Series {
         std::vector<double> walls;
+        std::vector<double> cpus;
         std::vector<long> peaks;
         std::vector<qint64> bytes;
     } first, second;
@@ -212,6 +217,7 @@ int main(int argc, char** argv) {
                 return 1;
             }
             series->walls.push_back(sample.seconds);
+            series->cpus.push_back(sample.cpuSeconds);
             series->peaks.push_back(sample.peakKiB);
             series->bytes.push_back(bytesSent() - before);
             int connections = 0;
@@ -225,6 +231,7 @@ int main(int argc, char** argv) {
                 empty ? "empty" : "stories");
     for (Series* series : {&first, &second}) {
         std::sort(series->walls.begin(), series->walls.end());
+        std::sort(series->cpus.begin(), series->cpus.end());
         std::sort(series->peaks.begin(), series->peaks.end());
         std::sort(series->bytes.begin(), series->bytes.end());
         const char* name =
@@ -233,6 +240,7 @@ int main(int argc, char** argv) {
         std::printf("  wall_s: median %.3f min %.3f max %.3f\n",
                     series->walls[series->walls.size() / 2], series->walls.front(),
                     series->walls.back());
+        std::printf("  cpu_s: median %.3f\n", series->cpus[series->cpus.size() / 2]);
         std::printf("  peak_rss_mb: median %.1f max %.1f\n",
                     series->peaks[series->peaks.size() / 2] / 1024.0,
                     series->peaks.back() / 1024.0);

@@ -7,6 +7,7 @@
 #include "app/headlessport.h"
 #include "platform/curlfetcher.h"
 #include "refresh/connectivity.h"
+#include "refresh/feedcache.h"
 #include "refresh/refreshcycle.h"
 #include "store/feedstore.h"
 #include "store/opml.h"
@@ -147,16 +148,19 @@ int runOpmlExport(const CommandLine& line) {
     auto progress = [](int done, int total) {
         std::fprintf(stderr, "Looking up feed titles: %d of %d\n", done, total);
     };
+    // A feed the refresh keeps a copy of is not asked for again.
+    const FeedCache cache = FeedCache::ofDataFolder(store.folder());
+    auto kept = [&cache](const QString& url) { return cache.answerFor(url); };
     QString error;
     if (line.exportOpml == QLatin1String("-")) {
         QString text;
-        if (buildOpmlExport(store, fetcher, &text, &error, progress)) {
+        if (buildOpmlExport(store, fetcher, &text, &error, progress, kept)) {
             const QByteArray bytes = text.toUtf8();
             std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stdout);
             std::fputs("\r\n", stdout);
             return std::fflush(stdout) == 0 ? 0 : 1;
         }
-    } else if (exportOpml(store, fetcher, line.exportOpml, &error, progress)) {
+    } else if (exportOpml(store, fetcher, line.exportOpml, &error, progress, kept)) {
         std::fprintf(stderr, "Exported the enabled feeds to %s\n",
                      line.exportOpml.toLocal8Bit().constData());
         return 0;

@@ -5,6 +5,7 @@
 #include "manager/cancellablefetcher.h"
 #include "platform/atomicfile.h"
 #include "platform/fetcher.h"
+#include "refresh/feedcache.h"
 #include "store/opml.h"
 
 namespace quorvel {
@@ -38,10 +39,15 @@ void OpmlExportJob::run() {
     QString text;
     QString error;
     int feeds = 0;
-    bool written = buildOpmlExport(m_store, *m_fetcher, &text, &error, [&](int done, int total) {
-        feeds = total;
-        Q_EMIT progressed(done, total);
-    });
+    // A feed the refresh keeps a copy of is not asked for again.
+    const FeedCache cache = FeedCache::ofDataFolder(m_store.folder());
+    bool written = buildOpmlExport(
+        m_store, *m_fetcher, &text, &error,
+        [&](int done, int total) {
+            feeds = total;
+            Q_EMIT progressed(done, total);
+        },
+        [&cache](const QString& url) { return cache.answerFor(url); });
     // Titles cut short by a cancel would read "url not found": nothing is written then.
     if (m_fetcher->isCancelled()) {
         Q_EMIT finished(false, true, QString(), feeds);

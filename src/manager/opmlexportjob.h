@@ -13,8 +13,9 @@ class CancellableFetcher;
 class FeedStore;
 class Fetcher;
 
-// One OPML export off the window thread: looks the enabled feeds' titles up through its
-// fetcher, then writes the file in one piece. Its signals arrive on the thread that made it.
+// One OPML export off the window thread: takes the enabled feeds' titles from the feed
+// cache or, for feeds it holds no copy of, looks them up through its fetcher, then writes
+// the file in one piece. Its signals arrive on the thread that made it.
 class OpmlExportJob : public QObject {
     Q_OBJECT
 

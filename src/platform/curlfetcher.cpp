@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <QRegularExpression>
@@ -25,7 +26,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // How many connections a batch may hold open for each transfer it may run at once.
-constexpr long kIdleConnectionsPerTransfer = 4;
+constexpr long kIdleConnectionsPerTransfer = 2;
 
 void initCurlOnce() {
     static std::once_flag once;
@@ -120,6 +121,35 @@ class CurlBatch;
 struct CurlFetcher::Registry {
     std::mutex mutex;
     std::vector<CurlBatch*> batches;
+    // The multi handle of the batch that ended last, with the connections it keeps open:
+    // the next batch takes it, so a refresh reuses the connections of the one before
+    // (without new handshakes) where the server has kept them open. One is kept, the
+    // freshest; curl closes a connection idle for longer than two minutes instead of
+    // reusing it.
+    CURLM* idleMulti = nullptr;
+
+    ~Registry() {
+        if (idleMulti)
+            curl_multi_cleanup(idleMulti);
+    }
+
+    CURLM* takeMulti() {
+        {
+            std::lock_guard lock(mutex);
+            if (CURLM* multi = std::exchange(idleMulti, nullptr))
+                return multi;
+        }
+        return curl_multi_init();
+    }
+
+    // Takes back multi, which runs no transfer any more.
+    void giveBack(CURLM* multi) {
+        std::unique_lock lock(mutex);
+        CURLM* older = std::exchange(idleMulti, multi);
+        lock.unlock();
+        if (older)
+            curl_multi_cleanup(older);
+    }
 };
 
 namespace {
@@ -165,7 +195,7 @@ public:
         m_limits.maxBodyBytes = std::max<qint64>(0, m_limits.maxBodyBytes);
         if (m_urls.isEmpty())
             return;
-        m_multi = curl_multi_init();
+        m_multi = m_registry->takeMulti();
         if (m_multi) {
             // startPending() keeps to maxConcurrent transfers; curl may keep more connections
             // open, idle, so that requests taking turns between hosts reuse them instead of
@@ -184,7 +214,7 @@ public:
         } catch (...) {
             unregister(); // the destructor does not run when the constructor throws
             if (m_multi)
-                curl_multi_cleanup(m_multi);
+                m_registry->giveBack(m_multi);
             throw;
         }
     }
@@ -196,7 +226,7 @@ public:
         if (m_thread.joinable())
             m_thread.join();
         if (m_multi)
-            curl_multi_cleanup(m_multi);
+            m_registry->giveBack(m_multi); // every transfer of it has been removed by now
     }
 
     std::size_t size() const override { return m_slots.size(); }
@@ -206,16 +236,20 @@ public:
             return failure(QStringLiteral("no request %1 in this batch").arg(index));
         std::unique_lock lock(m_mutex);
         Slot& slot = m_slots[index];
-        if (!slot.done && m_waitingFor.exchange(qint64(index)) != qint64(index) && m_multi)
-            curl_multi_wakeup(m_multi); // it may be a request held back by the memory budget
+        // The transfer thread is woken only when the memory budget holds requests back:
+        // otherwise it has nothing new to do, and waking it at every take() costs a pass
+        // over every running transfer. (finish() changes m_heldBytes under m_mutex, too.)
+        const bool heldBack = m_heldBytes.load() >= m_limits.maxHeldBytes;
+        if (!slot.done && m_waitingFor.exchange(qint64(index)) != qint64(index) && heldBack &&
+            m_multi)
+            curl_multi_wakeup(m_multi); // it may be a request held back by the budget
         m_finished.wait(lock, [&] { return slot.done || stopRequested(); });
         if (slot.taken)
             return failure(QStringLiteral("result already taken"));
         slot.taken = true;
         if (!slot.done)
             return failure(QStringLiteral("cancelled"));
-        m_heldBytes -= slot.result.body.size();
-        if (m_multi)
+        if (m_heldBytes.fetch_sub(slot.result.body.size()) >= m_limits.maxHeldBytes && m_multi)
             curl_multi_wakeup(m_multi); // the memory handed out may let more requests start
         FetchResult result = std::move(slot.result);
         const QByteArray encoding = std::move(slot.encoding);

@@ -14,8 +14,14 @@ namespace quorvel {
 
 // Limits of one transfer and of a batch; the defaults are the program's.
 struct FetchLimits {
-    int maxConcurrent = 32; // transfers running at once in one batch
-    int maxPerHost = 6;     // transfers running at once to one host:port
+    // Transfers running at once in one batch, and to one host:port. A cycle is a burst
+    // once per interval: the feeds of a list mostly sit on different hosts, so the total
+    // decides how many rounds of network latency a cycle waits (200 feeds: two). The
+    // per-host figure is what one server sees of this reader at worst: a handful of
+    // short keep-alive connections, well within what servers allow one client address,
+    // and each carries several requests rather than a new connection per feed.
+    int maxConcurrent = 128;
+    int maxPerHost = 10;
     long maxRedirects = 5;
     long connectTimeoutMs = 15000;
     long totalTimeoutMs = 60000;

@@ -212,6 +212,42 @@ void FeedCache::remove(const QString& url) const {
     ::unlink(QFile::encodeName(pathFor(url)).constData());
 }
 
+CachedFeed CachedFeed::fromAnswer(const QString& url, FetchResult answer, const QDateTime& when) {
+    CachedFeed entry;
+    entry.url = url;
+    entry.hasBody = true;
+    entry.body = std::move(answer.body);
+    entry.charset = std::move(answer.charset);
+    entry.finalUrl = std::move(answer.finalUrl);
+    entry.etag = std::move(answer.etag);
+    entry.lastModified = std::move(answer.lastModified);
+    entry.fetchedAt = when;
+    entry.confirmedAt = when;
+    return entry;
+}
+
+FetchResult CachedFeed::answer() const {
+    FetchResult answer;
+    answer.ok = true;
+    answer.body = body;
+    answer.charset = charset;
+    answer.finalUrl = finalUrl;
+    answer.etag = etag;
+    answer.lastModified = lastModified;
+    return answer;
+}
+
+std::optional<FetchResult> FeedCache::answerFor(const QString& url) const {
+    const std::optional<CachedFeed> entry = load(url);
+    if (!entry || !entry->hasBody)
+        return std::nullopt;
+    return entry->answer();
+}
+
+FeedCache FeedCache::ofDataFolder(const QString& dataFolder) {
+    return FeedCache(dataFolder + QStringLiteral("/cache"));
+}
+
 void FeedCache::prune(const QStringList& keep) const {
     QSet<QString> kept;
     for (const QString& url : keep)

@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "platform/fetcher.h"
+
 namespace quorvel {
 
 // The cache keeps at most this many bytes in all; the entries confirmed longest ago go first.
@@ -25,6 +27,11 @@ struct CachedFeed {
     QDateTime fetchedAt;   // when the body came
     QDateTime confirmedAt; // when a load last found the body current (its fetch or a 304)
     std::optional<QDateTime> retryAfter; // not asked again before this
+
+    // The entry of a good answer for url that came at when; and back, the answer as the
+    // fetcher gave it.
+    static CachedFeed fromAnswer(const QString& url, FetchResult answer, const QDateTime& when);
+    FetchResult answer() const;
 };
 
 // The feed cache: one file per feed address in a folder of its own (in the data folder),
@@ -49,9 +56,15 @@ public:
     // Records that url's body was found current at when (a 304), without rewriting it.
     void confirm(const QString& url, const QDateTime& when) const;
     void remove(const QString& url) const;
+    // url's last good answer as the fetcher gave it (its body, charset and final address),
+    // or nothing when the cache holds no body for url.
+    std::optional<FetchResult> answerFor(const QString& url) const;
     // Removes the entries of addresses not in keep, left-over temporary files, and then the
     // entries confirmed longest ago until all of them fit in the size limit.
     void prune(const QStringList& keep) const;
+
+    // The cache of the data folder dataFolder, where the refresh keeps it.
+    static FeedCache ofDataFolder(const QString& dataFolder);
 
 private:
     bool ensureFolder() const;

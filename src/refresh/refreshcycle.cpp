@@ -85,10 +85,6 @@ FeedParseResult parseCopy(const QString& url, const CachedFeed& copy, FeedParseO
     return parseFeed(copy.body, *options);
 }
 
-QString cacheFolderOf(const FeedStore& store) {
-    return store.folder() + QStringLiteral("/cache");
-}
-
 } // namespace
 
 struct RefreshCycle::Loaded {
@@ -103,7 +99,7 @@ struct RefreshCycle::Loaded {
 RefreshCycle::RefreshCycle(const FeedStore& store, Fetcher& fetcher, ReaderPort& port,
                            QString probeAddress)
     : m_store(store), m_fetcher(fetcher), m_port(port), m_probeAddress(std::move(probeAddress)),
-      m_cache(cacheFolderOf(store)) {}
+      m_cache(FeedCache::ofDataFolder(store.folder())) {}
 
 RefreshCycle::Loaded RefreshCycle::fromCache(const QString& url, bool failed,
                                              FeedParseOptions options,
@@ -159,17 +155,7 @@ RefreshCycle::Loaded RefreshCycle::loadFeed(const QString& url, std::optional<Fe
             loaded.shown = std::move(parsed);
             loaded.address = options.address;
             ++summary->fetched;
-            CachedFeed entry;
-            entry.url = url;
-            entry.hasBody = true;
-            entry.body = std::move(result->body);
-            entry.charset = result->charset;
-            entry.finalUrl = result->finalUrl;
-            entry.etag = result->etag;
-            entry.lastModified = result->lastModified;
-            entry.fetchedAt = now;
-            entry.confirmedAt = now;
-            m_cache.store(entry);
+            m_cache.store(CachedFeed::fromAnswer(url, std::move(*result), now));
             return loaded;
         }
         // No feed in the answer: an older copy stands in; without one, a document that

@@ -162,7 +162,7 @@ QString lookUpFeedTitle(Fetcher& fetcher, const QString& url) {
 }
 
 bool buildOpmlExport(const FeedStore& store, Fetcher& fetcher, QString* text, QString* error,
-                     const std::function<void(int, int)>& progress) {
+                     const std::function<void(int, int)>& progress, const KeptAnswer& kept) {
     const XmlDocument document = store.load(error);
     if (document.isNull())
         return false;
@@ -180,11 +180,29 @@ bool buildOpmlExport(const FeedStore& store, Fetcher& fetcher, QString* text, QS
                                  "Quorvel</ownerName><ownerEmail>feedback@quorvel.example"
                                  "</ownerEmail></head>") +
                   crlf + QStringLiteral("<body>") + crlf;
-    // Every title is fetched at once; the lines still come out in store order.
-    std::unique_ptr<FetchBatch> batch = fetcher.start(urls);
+    // A feed with a kept answer is not asked for again; every other title is fetched at
+    // once. The lines still come out in store order.
+    std::vector<std::optional<QString>> keptTitles(static_cast<std::size_t>(urls.size()));
+    std::vector<std::size_t> requestOf(keptTitles.size(), 0);
+    QStringList requests;
     for (int i = 0; i < urls.size(); ++i) {
-        const FetchResult result = batch->take(static_cast<std::size_t>(i));
-        const QString title = xmlAttribute(lookUpFeedTitle(result));
+        std::optional<QString>& title = keptTitles[static_cast<std::size_t>(i)];
+        if (kept)
+            if (const std::optional<FetchResult> answer = kept(urls.at(i)))
+                if (QString found = lookUpFeedTitle(*answer); found != kNotFound)
+                    title = std::move(found);
+        if (!title) {
+            requestOf[static_cast<std::size_t>(i)] = static_cast<std::size_t>(requests.size());
+            requests << urls.at(i);
+        }
+    }
+    std::unique_ptr<FetchBatch> batch;
+    if (!requests.isEmpty())
+        batch = fetcher.start(requests);
+    for (int i = 0; i < urls.size(); ++i) {
+        const std::size_t index = static_cast<std::size_t>(i);
+        const QString title = xmlAttribute(
+            keptTitles[index] ? *keptTitles[index] : lookUpFeedTitle(batch->take(requestOf[index])));
         out += QStringLiteral("<outline text=\"") + title + QStringLiteral("\" title=\"") + title +
                QStringLiteral("\" xmlUrl = \"") + xmlAttribute(urls.at(i)) +
                QStringLiteral("\" />") + crlf;
@@ -197,9 +215,9 @@ bool buildOpmlExport(const FeedStore& store, Fetcher& fetcher, QString* text, QS
 }
 
 bool exportOpml(const FeedStore& store, Fetcher& fetcher, const QString& targetPath, QString* error,
-                const std::function<void(int, int)>& progress) {
+                const std::function<void(int, int)>& progress, const KeptAnswer& kept) {
     QString text;
-    if (!buildOpmlExport(store, fetcher, &text, error, progress))
+    if (!buildOpmlExport(store, fetcher, &text, error, progress, kept))
         return false;
     // The export is a file the user hands on, so it is created like any of the user's files.
     return writeFileAtomically(targetPath, text.toUtf8(), error, FileAccess::Shared);

@@ -1,18 +1,22 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 
 #include <QString>
 #include <QStringList>
 
+#include "platform/fetcher.h"
 #include "store/feedstore.h"
 
 namespace quorvel {
 
 class FeedStore;
-class Fetcher;
 class XmlDocument;
-struct FetchResult;
+
+// A feed's last answer kept from an earlier fetch (the refresh's feed cache), as the fetcher
+// gave it; nothing when none is kept.
+using KeptAnswer = std::function<std::optional<FetchResult>(const QString& url)>;
 
 // Why an OPML import added nothing.
 enum class OpmlImportFailure {
@@ -65,14 +69,16 @@ QString lookUpFeedTitle(const FetchResult& result);
 // Fetches url and looks its title up; "url not found" when it cannot be fetched or parsed.
 QString lookUpFeedTitle(Fetcher& fetcher, const QString& url);
 
-// The OPML text of every enabled feed of the store, titles looked up concurrently through
-// fetcher. progress(done, total) is called as titles arrive. Returns false with *error when
-// the store cannot be read.
+// The OPML text of every enabled feed of the store. A feed's title comes from its kept
+// answer when kept has one that reads as a feed; the others are looked up concurrently
+// through fetcher. progress(done, total) is called as titles arrive. Returns false with
+// *error when the store cannot be read.
 bool buildOpmlExport(const FeedStore& store, Fetcher& fetcher, QString* text, QString* error,
-                     const std::function<void(int, int)>& progress = {});
+                     const std::function<void(int, int)>& progress = {},
+                     const KeptAnswer& kept = {});
 
 // buildOpmlExport, then writes the text to targetPath in one piece (atomically).
 bool exportOpml(const FeedStore& store, Fetcher& fetcher, const QString& targetPath, QString* error,
-                const std::function<void(int, int)>& progress = {});
+                const std::function<void(int, int)>& progress = {}, const KeptAnswer& kept = {});
 
 } // namespace quorvel

@@ -84,25 +84,34 @@ TEST(HeadlessBinary, OfflineStillSucceedsAndUnreadableStoreFailsAndStrangersAreR
 
 TEST(OpmlCommands, ImportThenExportToStandardOutputAndFailuresExitNonZero) {
     LoopbackServer server;
+    server.setRoute("/probe", served("up"));
     server.setRoute("/a", served("<rss><channel><title>Alpha</title></channel></rss>"));
+    server.setRoute("/kept", served("<rss><channel><title>Kept</title></channel></rss>"));
     QTemporaryDir dir;
-    const QString opml = dir.path() + "/in.opml";
-    ASSERT_TRUE(writeFile(opml, "<opml><body><outline xmlUrl='" + server.url("/a").toUtf8() +
-                                    "'/></body></opml>"));
-    // A store of its own: the first start's feeds are not loopback addresses.
-    ASSERT_TRUE(writeFile(dir.path() + "/rss_feeds.xml", "<root/>"));
+    ASSERT_TRUE(writeFile(dir.path() + "/rss_feeds.xml",
+                          "<root><feed url='" + server.url("/kept").toUtf8() + "'/></root>"));
     const auto run = [&](const QStringList& arguments, int status) {
-        Quorvel quorvel(QStringList{"--data-dir", dir.path()} + arguments);
+        Quorvel quorvel(QStringList{"--data-dir", dir.path()} + arguments,
+                        {.probe = server.url("/probe")});
         EXPECT_EQ(quorvel.finish(), status) << quorvel.err().toStdString();
         return std::pair(quorvel.out(), quorvel.err());
     };
+    // A refresh keeps a copy of the feed, whose server then goes down.
+    run({"--refresh"}, 0);
+    server.setRoute("/kept", {.status = 503, .body = "down"});
+    const QString opml = dir.path() + "/in.opml";
+    ASSERT_TRUE(writeFile(opml, "<opml><body><outline xmlUrl='" + server.url("/a").toUtf8() +
+                                    "'/></body></opml>"));
     EXPECT_TRUE(run({"--import-opml", opml}, 0)
                     .second.contains(QRegularExpression("^Imported 1 feeds into \\S+; 0 were already "
                                                         "in the list; 0 were not web addresses\n$")));
     const auto [out, err] = run({"--export-opml", "-"}, 0);
-    const QString outline("<outline text=\"Alpha\" title=\"Alpha\" xmlUrl = \"%1\" />");
-    EXPECT_TRUE(out.contains(outline.arg(server.url("/a")))) << out.toStdString();
-    EXPECT_TRUE(err.contains("Looking up feed titles: 1 of 1")) << err.toStdString();
+    const QString outline("<outline text=\"%1\" title=\"%1\" xmlUrl = \"%2\" />");
+    EXPECT_TRUE(out.contains(outline.arg("Alpha", server.url("/a")))) << out.toStdString();
+    EXPECT_TRUE(out.contains(outline.arg("Kept", server.url("/kept"))))
+        << "the title comes from the kept copy";
+    EXPECT_EQ(server.requestCount("/kept"), 1) << "only the refresh asked for it";
+    EXPECT_TRUE(err.contains("Looking up feed titles: 2 of 2")) << err.toStdString();
 
     EXPECT_TRUE(run({"--import-opml", dir.path() + "/none.opml"}, 1)
                     .second.contains("This does not seem to be a valid OPML file.  Please try again"));

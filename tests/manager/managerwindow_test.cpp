@@ -15,6 +15,8 @@
 
 #include "manager/managerwindow.h"
 #include "recordingport.h"
+#include "refresh/feedcache.h"
+#include "refresh/refreshcycle.h"
 #include "store/feedstore.h"
 #include "store/settingsdefaults.h"
 #include "store/storelock.h"
@@ -309,7 +311,15 @@ TEST_F(ManagerWindowTest, OpmlExportRunsBehindAProgressBoxAndWritesTheFile) {
     test::LoopbackServer server;
     server.setRoute("/news",
                     test::served("<rss><channel><title>News</title></channel></rss>", 200));
-    writeStore("<root><feed url='" + server.url("/news").toUtf8() + "'/></root>");
+    // A feed the refresh kept a copy of is not asked for, even with its server down.
+    server.setRoute("/kept", {.status = 503, .body = "down"});
+    CachedFeed copy;
+    copy.url = server.url("/kept");
+    copy.hasBody = true;
+    copy.body = "<rss><channel><title>Kept</title></channel></rss>";
+    ASSERT_TRUE(FeedCache::ofDataFolder(store.folder()).store(copy));
+    writeStore("<root><feed url='" + server.url("/news").toUtf8() + "'/><feed url='" +
+               copy.url.toUtf8() + "'/></root>");
     open();
     const QString target = dir.filePath("out.opml");
     QString answer; // the first save dialog is cancelled: nothing happens
@@ -321,9 +331,11 @@ TEST_F(ManagerWindowTest, OpmlExportRunsBehindAProgressBoxAndWritesTheFile) {
     EXPECT_TRUE(window->findChild<QProgressDialog*>()) << "the wait shows progress";
     EXPECT_TRUE(QTest::qWaitFor([&] { return !prompter.prompts.empty(); }, 10000));
     EXPECT_TRUE(test::readFile(target).contains("title=\"News\""));
+    EXPECT_TRUE(test::readFile(target).contains("title=\"Kept\""));
+    EXPECT_EQ(server.requestCount("/kept"), 0);
     ASSERT_EQ(prompter.prompts.size(), 1u);
     EXPECT_EQ(prompter.prompts[0].text,
-              "Exported 1 feeds to " + QDir::toNativeSeparators(target) + ".");
+              "Exported 2 feeds to " + QDir::toNativeSeparators(target) + ".");
 
     // Cancelled while the title is still on its way: no file and no word.
     server.setRoute("/news",

@@ -121,6 +121,41 @@ TEST(CurlFetcher, readsGzipSendsValidatorsAndReadsA304AndTheWaitA429Or503AsksFor
     EXPECT_EQ(retryAfterTime(" 30 ", before), before.addSecs(30));
 }
 
+TEST(CurlFetcher, reusesConnectionsWhenRequestsTakeTurnsBetweenHostsAndFromBatchToBatch) {
+    std::vector<std::unique_ptr<LoopbackServer>> servers;
+    for (int i = 1; i <= 3; ++i) {
+        servers.push_back(std::make_unique<LoopbackServer>(QStringLiteral("127.0.0.%1").arg(i)));
+        servers.back()->setRoute("/f", served("<rss/>", 5));
+    }
+    QStringList urls;
+    for (int i = 0; i < 60; ++i)
+        urls << servers[std::size_t(i % 3)]->url("/f");
+    FetchLimits limits;
+    limits.maxConcurrent = 4;
+    limits.maxPerHost = 3;
+    CurlFetcher fetcher(limits);
+    const auto connections = [&] {
+        int accepted = 0;
+        for (const auto& server : servers)
+            accepted += server->connectionsAccepted();
+        return accepted;
+    };
+    auto batch = fetcher.start(urls);
+    for (int i = 0; i < 60; ++i)
+        EXPECT_TRUE(batch->take(std::size_t(i)).ok);
+    const int opened = connections();
+    EXPECT_LE(opened, 9) << "no connection closed only to open another";
+
+    // The next batch (the next refresh) goes over the connections the last one left open.
+    batch.reset();
+    batch = fetcher.start(urls);
+    for (int i = 0; i < 60; ++i)
+        EXPECT_TRUE(batch->take(std::size_t(i)).ok);
+    batch.reset();
+    EXPECT_TRUE(fetcher.fetch(urls[0]).ok);
+    EXPECT_EQ(connections(), opened);
+}
+
 // Reading a device or a FIFO would block for ever, and a local file would reach the page.
 // The refresh folder's hostile feeds list more local addresses.
 TEST(CurlFetcher, refusesAtOnceEveryAddressThatIsNotHttpOrHttpsAndOpensNothing) {
@@ -202,6 +237,7 @@ TEST(CurlFetcher, capsTheBodyAndGivesUpAtTheTimeLimitsNotWhenTheServerFinishes) 
 TEST(CurlFetcher, startsNoMoreWhileBodiesWaitingBehindASlowRequestFillTheirBudget) {
     FetchLimits limits;
     limits.maxHeldBytes = 50 * 1024; // less than one body
+    limits.maxPerHost = 6;
     LoopbackServer server;
     server.setRoute("/slow", served("first", 2000));
     server.setRoute("/big", served(QByteArray(60 * 1024, 'x')));

@@ -2,20 +2,13 @@
 
 #include <sys/stat.h>
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryDir>
+#include <QRegularExpression>
 
-#include "loopbackserver.h"
-#include "platform/curlfetcher.h"
-#include "platform/xmldocument.h"
-#include "recordingport.h"
+#include "cyclefixture.h"
 #include "refresh/feedcache.h"
-#include "refresh/pagemarkup.h"
 #include "refresh/refreshcycle.h"
-#include "store/feedstore.h"
-#include "testfiles.h"
 
 namespace quorvel {
 namespace {
@@ -30,36 +23,24 @@ Response validated(const QByteArray& body) {
     return response;
 }
 
-class PoliteCycleTest : public ::testing::Test {
+class PoliteCycleTest : public CycleFixture {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(dir.isValid());
-        server.setRoute("/probe", served("ok"));
-    }
-
-    void writeStore(const QStringList& paths) {
-        QString feeds;
-        for (const QString& path : paths)
-            feeds += QStringLiteral("<feed url='%1' num='10' headers='false' disabled='false'/>")
-                         .arg(server.url(path));
-        ASSERT_TRUE(writeFile(store.storePath(),
-                              ("<root heading='h' body='b' link='l' hover='v' visited='v' "
-                               "bDate='d' magnetic='false' refresh='60000' min='false' "
-                               "trans='255' quorvelVersion='1_6_0_0'>" +
-                               feeds + "</root>")
-                                  .toUtf8()));
+    // Serves each feed at its path, lists them all in the store and runs a first cycle.
+    void startWith(const QList<QPair<QString, Response>>& feeds) {
+        QStringList paths;
+        for (const auto& [path, response] : feeds) {
+            server.setRoute(path, response);
+            paths << path;
+        }
+        writeFeeds(paths);
+        ASSERT_EQ(runCycle(), CycleEnd::PageWritten);
     }
     CycleEnd runCycle() {
         port = RecordingPort();
         return cycle->refreshFeeds();
     }
     // The program started again: a new cycle object over the same data folder.
-    void restart() { cycle = std::make_unique<RefreshCycle>(store, fetcher, port, probe()); }
-    QString probe() const { return server.url("/probe"); }
-    QString page() const { return QString::fromUtf8(readFile(store.pagePath())); }
-    QStringList logLines() const {
-        return QString::fromUtf8(readFile(store.errorLogPath())).split("\r\n", Qt::SkipEmptyParts);
-    }
+    void restart() { cycle = std::make_unique<RefreshCycle>(store, fetcher, port, onlineProbe()); }
     QList<ReceivedRequest> requestsFor(const QString& path) const {
         QList<ReceivedRequest> out;
         for (const ReceivedRequest& request : server.requests())
@@ -71,21 +52,13 @@ protected:
         return FeedCache(store.folder() + "/cache").pathFor(server.url(path));
     }
 
-    QTemporaryDir dir;
-    FeedStore store{dir.path()};
-    LoopbackServer server;
-    CurlFetcher fetcher;
-    RecordingPort port;
     std::unique_ptr<RefreshCycle> cycle =
-        std::make_unique<RefreshCycle>(store, fetcher, port, server.url("/probe"));
+        std::make_unique<RefreshCycle>(store, fetcher, port, onlineProbe());
 };
 
 TEST_F(PoliteCycleTest, SecondCycleAsksWithValidatorsAndA304ShowsTheSamePageWithoutRewritingIt) {
-    server.setRoute("/a", validated(rssFeed("Alpha", 3)));
-    server.setRoute("/b", served(rssFeed("Beta", 2))); // a server without validators
-    writeStore({"/a", "/b"});
-
-    ASSERT_EQ(runCycle(), CycleEnd::PageWritten);
+    startWith({{"/a", validated(rssFeed("Alpha", 3))},
+               {"/b", served(rssFeed("Beta", 2))}}); // a server without validators
     const QString first = page();
     ASSERT_TRUE(first.contains("Alpha item 3"));
     EXPECT_EQ(port.callsOf("summary"), QStringList{"2 0 0 0"});
@@ -124,10 +97,7 @@ TEST_F(PoliteCycleTest, SecondCycleAsksWithValidatorsAndA304ShowsTheSamePageWith
 }
 
 TEST_F(PoliteCycleTest, FailingFeedWithACopyKeepsItsItemsWithANoteAndIsStillLogged) {
-    server.setRoute("/a", served(rssFeed("Alpha", 2)));
-    server.setRoute("/gone", served(rssFeed("Gone", 1)));
-    writeStore({"/a", "/gone"});
-    ASSERT_EQ(runCycle(), CycleEnd::PageWritten);
+    startWith({{"/a", served(rssFeed("Alpha", 2))}, {"/gone", served(rssFeed("Gone", 1))}});
     EXPECT_FALSE(page().contains("not updated since"));
 
     server.setRoute("/a", {.status = 500, .body = "oops"});
@@ -148,10 +118,7 @@ TEST_F(PoliteCycleTest, FailingFeedWithACopyKeepsItsItemsWithANoteAndIsStillLogg
 }
 
 TEST_F(PoliteCycleTest, TooManyRequestsIsNotAskedAgainBeforeItsTimeAndTheCopyIsShownMeanwhile) {
-    server.setRoute("/a", served(rssFeed("Alpha", 2)));
-    server.setRoute("/b", served(rssFeed("Beta", 1)));
-    writeStore({"/a", "/b"});
-    ASSERT_EQ(runCycle(), CycleEnd::PageWritten);
+    startWith({{"/a", served(rssFeed("Alpha", 2))}, {"/b", served(rssFeed("Beta", 1))}});
 
     server.setRoute("/a",
                     {.status = 429, .body = "slow down", .headers = {{"Retry-After", "3600"}}});
@@ -189,9 +156,7 @@ TEST_F(PoliteCycleTest, TooManyRequestsIsNotAskedAgainBeforeItsTimeAndTheCopyIsS
 }
 
 TEST_F(PoliteCycleTest, TooManyRequestsWithoutACopyIsLoggedEveryCycleLikeAnyFailure) {
-    server.setRoute("/a", {.status = 429, .body = "", .headers = {{"Retry-After", "600"}}});
-    writeStore({"/a"});
-    ASSERT_EQ(runCycle(), CycleEnd::PageWritten);
+    startWith({{"/a", {.status = 429, .body = "", .headers = {{"Retry-After", "600"}}}}});
     ASSERT_EQ(runCycle(), CycleEnd::PageWritten);
     EXPECT_EQ(server.requestCount("/a"), 1);
     EXPECT_EQ(logLines().size(), 3);
@@ -199,10 +164,7 @@ TEST_F(PoliteCycleTest, TooManyRequestsWithoutACopyIsLoggedEveryCycleLikeAnyFail
 }
 
 TEST_F(PoliteCycleTest, CacheSurvivesARestartAndLosesTheEntriesOfDeletedFeeds) {
-    server.setRoute("/a", validated(rssFeed("Alpha", 1)));
-    server.setRoute("/b", validated(rssFeed("Beta", 1)));
-    writeStore({"/a", "/b"});
-    ASSERT_EQ(runCycle(), CycleEnd::PageWritten);
+    startWith({{"/a", validated(rssFeed("Alpha", 1))}, {"/b", validated(rssFeed("Beta", 1))}});
     const QString first = page();
 
     restart();
@@ -214,20 +176,17 @@ TEST_F(PoliteCycleTest, CacheSurvivesARestartAndLosesTheEntriesOfDeletedFeeds) {
         << "a new view is given the page once";
 
     ASSERT_TRUE(QFile::exists(cacheFileOf("/b")));
-    writeStore({"/a"});
+    writeFeeds({"/a"});
     ASSERT_EQ(runCycle(), CycleEnd::PageWritten);
     EXPECT_FALSE(QFile::exists(cacheFileOf("/b")));
     EXPECT_TRUE(QFile::exists(cacheFileOf("/a")));
-    writeStore({});
+    writeFeeds({});
     ASSERT_EQ(runCycle(), CycleEnd::NoFeeds);
     EXPECT_FALSE(QFile::exists(cacheFileOf("/a")));
 }
 
 TEST_F(PoliteCycleTest, DamagedCacheFileIsIgnoredAndTheFeedIsFetchedInFull) {
-    server.setRoute("/a", validated(rssFeed("Alpha", 2)));
-    server.setRoute("/b", validated(rssFeed("Beta", 2)));
-    writeStore({"/a", "/b"});
-    ASSERT_EQ(runCycle(), CycleEnd::PageWritten);
+    startWith({{"/a", validated(rssFeed("Alpha", 2))}, {"/b", validated(rssFeed("Beta", 2))}});
     const QString first = page();
 
     // /a: its header is garbage; /b: one letter of its body changed (header intact, and

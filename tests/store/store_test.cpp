@@ -1,5 +1,7 @@
 #include <QDir>
 #include <QFile>
+#include <QMap>
+#include <QSet>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -275,6 +277,39 @@ TEST_F(FeedListOperations, OpmlExportSkipsDisabledFeedsTakesEachFormatsTitleInOr
     EXPECT_EQ(outlines[0].getAttribute("xmlUrl"), server.url("/slow"));
     fill("");
     EXPECT_EQ(importOpml(store, target).added, 6);
+}
+
+TEST_F(FeedListOperations, OpmlExportTakesKeptTitlesWithoutAskingAndFetchesTheRest) {
+    test::LoopbackServer server;
+    server.setRoute("/kept", {.status = 500, .body = "down"});
+    server.setRoute("/fetched", test::served("<rss><channel><title>Fetched</title></channel></rss>"));
+    server.setRoute("/damaged", test::served("<rss><channel><title>Fresh</title></channel></rss>"));
+    const QString feed("<feed url='%1' disabled='false'/>");
+    fill((feed.arg(server.url("/damaged")) + feed.arg(server.url("/kept")) +
+          feed.arg(server.url("/fetched")))
+             .toUtf8());
+    // A kept answer that does not read as a feed is no use: its title is fetched.
+    const QMap<QString, QByteArray> bodies{
+        {server.url("/kept"), "<rss><channel><title>Kept &amp; sound</title></channel></rss>"},
+        {server.url("/damaged"), "<rss><channel><title>Cut"}};
+    const KeptAnswer kept = [&](const QString& url) -> std::optional<FetchResult> {
+        if (!bodies.contains(url))
+            return std::nullopt;
+        return FetchResult{.ok = true, .body = bodies[url]};
+    };
+    CurlFetcher fetcher;
+    QString text, error;
+    QList<int> progress;
+    ASSERT_TRUE(buildOpmlExport(
+        store, fetcher, &text, &error, [&](int done, int) { progress << done; }, kept));
+    QStringList titles;
+    for (const QString& line : text.split("\r\n"))
+        if (line.startsWith("<outline"))
+            titles << line.section('"', 1, 1);
+    EXPECT_EQ(titles, (QStringList{"Fresh", "Kept &amp; sound", "Fetched"}));
+    EXPECT_EQ(progress, (QList<int>{1, 2, 3}));
+    EXPECT_EQ(server.requestCount("/kept"), 0);
+    EXPECT_EQ(server.requestCount("/damaged") + server.requestCount("/fetched"), 2);
 }
 
 TEST(StoreTexts, BooleansAndVersionsReadAsWritten) {
