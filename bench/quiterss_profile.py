@@ -10,9 +10,9 @@ with the given feeds added as top-level rows.
 
 Only loopback addresses are accepted: the profile is for measurements against a local server.
 
-As a module: make_profile(folder, urls, minutes=1) returns the environment to run quiterss in
-(os.environ with HOME, the XDG folders and TMPDIR pointing into the folder; TMPDIR keeps its
-single-instance lock apart from any other QuiteRSS on the machine).
+As a module: make_profile(folder, urls, minutes=1, base=os.environ) returns the environment to
+run quiterss in: base with HOME, the XDG folders and TMPDIR pointing into the folder (TMPDIR
+keeps its single-instance lock apart from any other QuiteRSS on the machine).
 
 usage: quiterss_profile.py FOLDER URL...   (prints the environment lines to run it with)
 """
@@ -29,7 +29,10 @@ def settings(update, minutes):
 
 def set_settings(path, values):
     # Sets keys of the [Settings] group in QuiteRSS's ini file, keeping every other line.
-    lines = open(path).read().splitlines() if os.path.exists(path) else []
+    lines = []
+    if os.path.exists(path):
+        with open(path) as f:
+            lines = f.read().splitlines()
     if "[Settings]" not in lines:
         lines += ["", "[Settings]"]
     todo = dict(values)
@@ -59,9 +62,9 @@ def is_loopback(url):
         return False
 
 
-def environment(folder):
+def environment(folder, base=None):
     folder = os.path.abspath(folder)
-    return dict(os.environ, HOME=folder, XDG_CONFIG_HOME=os.path.join(folder, "config"),
+    return dict(os.environ if base is None else base, HOME=folder, XDG_CONFIG_HOME=os.path.join(folder, "config"),
                 XDG_DATA_HOME=os.path.join(folder, "share"), XDG_CACHE_HOME=os.path.join(folder, "cache"),
                 XDG_RUNTIME_DIR=os.path.join(folder, "run"), TMPDIR=os.path.join(folder, "tmp"))
 
@@ -108,11 +111,11 @@ def add_feeds(path, urls):
                        "disableUpdate) values (?, ?, ?, 0, ?, 1, 0)", (f"Feed {row}", f"Feed {row}", url, row))
 
 
-def make_profile(folder, urls, minutes=1):
+def make_profile(folder, urls, minutes=1, base=None):
     bad = [url for url in urls if not is_loopback(url)]
     if bad:
         raise ValueError(f"not a loopback address: {bad[0]}")
-    env = environment(folder)
+    env = environment(folder, base)
     for key in ("XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR", "TMPDIR"):
         os.makedirs(env[key], mode=0o700, exist_ok=True)
     ini = os.path.join(env["XDG_CONFIG_HOME"], "QuiteRss", "QuiteRss.ini")
