@@ -9,7 +9,9 @@
 // repeats the whole run N times (fresh starts) and prints the medians. Needs an X display
 // (run it inside tests/reader/xvfbsession.sh).
 //
-// usage: idle_cpu_bench [minutes=3] [warmUpSeconds=45] [binary|quiterss...=this build's]
+// usage: idle_cpu_bench [minutes=3] [warmUpSeconds=45] [reader...=this build's]
+// A reader is "quiterss" or a binary of this program with any arguments of its own, in one
+// argument ("build/src/app/quorvel --view=web").
 
 #include <algorithm>
 #include <cstdio>
@@ -148,7 +150,11 @@ bool startOurs(Reader& reader, const QStringList& urls, const QString& probe) {
     env.insert("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu --disable-logging");
     reader.process->setProcessEnvironment(env);
     reader.process->setProcessChannelMode(QProcess::ForwardedChannels);
-    reader.process->start(reader.name, {"--data-dir", reader.data.path()});
+    QStringList arguments = QProcess::splitCommand(reader.name);
+    if (arguments.isEmpty())
+        return false;
+    const QString program = arguments.takeFirst();
+    reader.process->start(program, arguments + QStringList{"--data-dir", reader.data.path()});
     return reader.process->waitForStarted(10000);
 }
 
