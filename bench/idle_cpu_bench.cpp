@@ -5,9 +5,9 @@
 // QuiteRSS (Debian's package) on a private profile made by quiterss_profile.py, updating at
 // start-up and every minute. After a warm-up it reads the CPU time of each reader's whole
 // process tree (the reader and the browser engine's processes, from /proc/<pid>/stat) and
-// prints CPU seconds per minute and the requests its feeds received meanwhile. BENCH_RUNS=N
-// repeats the whole run N times (fresh starts) and prints the medians. Needs an X display
-// (run it inside tests/reader/xvfbsession.sh).
+// prints CPU seconds per minute and the requests its feeds received meanwhile (and how many
+// of them carried a validator). BENCH_RUNS=N repeats the whole run N times (fresh starts)
+// and prints the medians. Needs an X display (run it inside tests/reader/xvfbsession.sh).
 //
 // usage: idle_cpu_bench [minutes=3] [warmUpSeconds=45] [reader...=this build's]
 // A reader is "quiterss" or a binary of this program with any arguments of its own, in one
@@ -76,6 +76,12 @@ double treeCpuSeconds(qint64 root) {
     return total;
 }
 
+// Requests for one reader's feeds.
+struct RequestCount {
+    int all = 0;
+    int conditional = 0; // sent with If-None-Match or If-Modified-Since
+};
+
 // One reader under measurement: this program (a binary) or QuiteRSS, each with its own data
 // folder and its own copy of the feeds on the server (so its requests count apart).
 struct Reader {
@@ -84,7 +90,7 @@ struct Reader {
     QTemporaryDir data, runtime;
     std::unique_ptr<QProcess> process;
     double startCpu = 0;
-    int startRequests = 0;
+    RequestCount startRequests;
 };
 
 const QString quiterss = QStringLiteral("quiterss");
@@ -105,10 +111,17 @@ QStringList feedUrls(const LoopbackServer& server, const QString& prefix) {
     return urls;
 }
 
-int requestsFor(const LoopbackServer& server, const QString& prefix) {
-    int count = 0;
-    for (int f = 0; f < feedCount; ++f)
-        count += server.requestCount(prefix + QStringLiteral("/f%1").arg(f));
+RequestCount requestsFor(const LoopbackServer& server, const QString& prefix) {
+    RequestCount count;
+    const QByteArray start = (prefix + "/").toUtf8();
+    for (const quorvel::test::ReceivedRequest& request : server.requests()) {
+        if (!request.target.startsWith(start))
+            continue;
+        ++count.all;
+        if (!request.header("If-None-Match").isEmpty() ||
+            !request.header("If-Modified-Since").isEmpty())
+            ++count.conditional;
+    }
     return count;
 }
 
@@ -228,9 +241,11 @@ int main(int argc, char** argv) {
             Reader& reader = *readers[k];
             const double used = treeCpuSeconds(reader.process->processId()) - reader.startCpu;
             perMinute[k].push_back(used / minutes);
-            std::printf("  %s: %.3f CPU s per minute, %d requests meanwhile\n",
+            const RequestCount requests = requestsFor(server, reader.prefix);
+            std::printf("  %s: %.3f CPU s per minute, %d requests meanwhile (%d conditional)\n",
                         qPrintable(reader.name), used / minutes,
-                        requestsFor(server, reader.prefix) - reader.startRequests);
+                        requests.all - reader.startRequests.all,
+                        requests.conditional - reader.startRequests.conditional);
             std::fflush(stdout);
         }
         for (auto& reader : readers)
