@@ -5,6 +5,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "benchsupport.h"
 #include "feed/feedparser.h"
 #include "platform/xmldocument.h"
 #include "refresh/pagemarkup.h"
@@ -14,54 +15,53 @@ namespace {
 
 using namespace quorvel;
 
+// One feed of items with a date, a description with markup and a relative image, written
+// as RSS 2.0, as Atom 1.0 and as JSON Feed 1.1.
+constexpr bench::FeedShape rssShape{
+    R"(<rss version="2.0"><channel><title>Feed %1</title><lastBuildDate>Sun, 06 Dec 2026</lastBuildDate>)",
+    R"(<image><url>http://example.org/logo.png</url><link>http://example.org/</link></image>)",
+    "",
+    R"(<item><title>Story %1</title><link>http://example.org/s/%1</link>)"
+    R"(<pubDate>Sun, 06 Dec 2026 09:00:00 GMT</pubDate><description>&lt;p&gt;A short summary )"
+    R"(with &lt;b&gt;bold&lt;/b&gt; text and a &lt;a href="http://example.org/more"&gt;link&lt;/a&gt; )"
+    R"(and a relative &lt;img src="img/%1.png"&gt;.&lt;/p&gt;</description></item>)",
+    "",
+    "</channel></rss>"};
+
+constexpr bench::FeedShape atomShape{
+    R"(<feed xmlns="http://www.w3.org/2005/Atom"><title>Feed %1</title>)"
+    R"(<updated>2026-12-06T09:00:00Z</updated><link href="http://example.org/"/>)",
+    "<logo>http://example.org/logo.png</logo>",
+    "",
+    R"(<entry><title>Story %1</title><link href="http://example.org/s/%1"/>)"
+    R"(<published>2026-12-06T09:00:00+01:00</published><content type="html">&lt;p&gt;A short )"
+    R"(summary with &lt;b&gt;bold&lt;/b&gt; text and a &lt;a href="http://example.org/more"&gt;)"
+    R"(link&lt;/a&gt; and a relative &lt;img src="img/%1.png"&gt;.&lt;/p&gt;</content></entry>)",
+    "",
+    "</feed>"};
+
+constexpr bench::FeedShape jsonShape{
+    R"({"version": "https://jsonfeed.org/version/1.1", "title": "Feed %1", )"
+    R"("home_page_url": "http://example.org/")",
+    R"(, "icon": "http://example.org/logo.png")",
+    R"(, "items": [)",
+    R"({"id": "%1", "title": "Story %1", "url": "http://example.org/s/%1", )"
+    R"("date_published": "2026-12-06T09:00:00+01:00", "content_html": "<p>A short summary )"
+    R"(with <b>bold</b> text and a <a href=\"http://example.org/more\">link</a> and a )"
+    R"(relative <img src=\"img/%1.png\">.</p>"})",
+    ",",
+    "]}"};
+
 QByteArray feedXml(int feed, int items) {
-    QByteArray xml = "<rss version=\"2.0\"><channel><title>Feed " + QByteArray::number(feed) +
-                     "</title><lastBuildDate>Sun, 06 Dec 2026</lastBuildDate>";
-    if (feed % 4 == 0)
-        xml +=
-            "<image><url>http://example.org/logo.png</url><link>http://example.org/</link></image>";
-    for (int i = 0; i < items; ++i)
-        xml += "<item><title>Story " + QByteArray::number(i) +
-               "</title><link>http://example.org/s/" + QByteArray::number(i) +
-               "</link><pubDate>Sun, 06 Dec 2026 09:00:00 GMT</pubDate><description>"
-               "&lt;p&gt;A short summary with &lt;b&gt;bold&lt;/b&gt; text and a &lt;a "
-               "href=\"http://example.org/more\"&gt;link&lt;/a&gt; and a relative &lt;img "
-               "src=\"img/" + QByteArray::number(i) + ".png\"&gt;.&lt;/p&gt;</description></item>";
-    return xml + "</channel></rss>";
+    return bench::buildFeed(rssShape, feed, items);
 }
 
-// The same feed as Atom 1.0 and as JSON Feed 1.1.
 QByteArray atomXml(int feed, int items) {
-    QByteArray xml = "<feed xmlns=\"http://www.w3.org/2005/Atom\"><title>Feed " +
-                     QByteArray::number(feed) + "</title><updated>2026-12-06T09:00:00Z</updated>"
-                     "<link href=\"http://example.org/\"/>";
-    if (feed % 4 == 0)
-        xml += "<logo>http://example.org/logo.png</logo>";
-    for (int i = 0; i < items; ++i)
-        xml += "<entry><title>Story " + QByteArray::number(i) +
-               "</title><link href=\"http://example.org/s/" + QByteArray::number(i) +
-               "\"/><published>2026-12-06T09:00:00+01:00</published><content type=\"html\">"
-               "&lt;p&gt;A short summary with &lt;b&gt;bold&lt;/b&gt; text and a &lt;a "
-               "href=\"http://example.org/more\"&gt;link&lt;/a&gt; and a relative &lt;img "
-               "src=\"img/" + QByteArray::number(i) + ".png\"&gt;.&lt;/p&gt;</content></entry>";
-    return xml + "</feed>";
+    return bench::buildFeed(atomShape, feed, items);
 }
 
 QByteArray jsonFeed(int feed, int items) {
-    QByteArray json = "{\"version\": \"https://jsonfeed.org/version/1.1\", \"title\": \"Feed " +
-                      QByteArray::number(feed) + "\", \"home_page_url\": \"http://example.org/\"";
-    if (feed % 4 == 0)
-        json += ", \"icon\": \"http://example.org/logo.png\"";
-    json += ", \"items\": [";
-    for (int i = 0; i < items; ++i)
-        json += QByteArray(i ? "," : "") + "{\"id\": \"" + QByteArray::number(i) +
-                "\", \"title\": \"Story " + QByteArray::number(i) +
-                "\", \"url\": \"http://example.org/s/" + QByteArray::number(i) +
-                "\", \"date_published\": \"2026-12-06T09:00:00+01:00\", \"content_html\": "
-                "\"<p>A short summary with <b>bold</b> text and a <a "
-                "href=\\\"http://example.org/more\\\">link</a> and a relative <img src=\\\"img/" +
-                QByteArray::number(i) + ".png\\\">.</p>\"}";
-    return json + "]}";
+    return bench::buildFeed(jsonShape, feed, items);
 }
 
 std::vector<Feed> parsedFeeds(int feeds, int items) {

@@ -14,10 +14,14 @@ the medians are printed.
 usage: pageview_bench.py QUORVEL_BINARY [runs] [seconds]
 BENCH_VIEWS="web" measures one view only; QTWEBENGINE_CHROMIUM_FLAGS passes to the reader.
 BENCH_CASES="offline" measures one case only. The view name "quiterss" runs that feed reader
-(Debian's package) instead, with a fresh profile and no feeds of its own, in the offline case
-only: its resting memory beside ours in the same run.
+(Debian's package) instead, on a private profile (quiterss_profile.py) holding the same feeds
+as ours in each case (offline: the two unreachable ones; feeds50: the 50 loopback feeds,
+updated at start-up and every minute): its resting memory beside ours in the same run.
 """
 import http.server, os, shutil, socketserver, statistics, subprocess, sys, tempfile, threading, time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import quiterss_profile
 
 binary = os.path.abspath(sys.argv[1])
 runs = int(sys.argv[2]) if len(sys.argv) > 2 else 3
@@ -77,6 +81,14 @@ def store(port, loopback):
         feeds = ("<feed headers='false' num='10' url='http://127.0.0.1:9/rss.xml' />"
                  "<feed headers='true' num='10' url='http://127.0.0.1:9/news/rss.xml' />")
     return f"<root>{feeds}</root>"
+
+def quiterss_run(work, env, port, loopback):
+    # QuiteRSS on a private profile holding the feeds of ours in the same case.
+    if loopback:
+        urls = [f"http://127.0.0.1:{port}/feed/{n}" for n in range(FEEDS)]
+    else:
+        urls = ["http://127.0.0.1:9/rss.xml", "http://127.0.0.1:9/news/rss.xml"]
+    return quiterss_profile.make_profile(os.path.join(work, "quiterss"), urls, base=env), ["quiterss"]
 
 def descendants(pid):
     found, todo = [], [pid]
@@ -138,15 +150,12 @@ def one_run(view, loopback, port, page):
     tray = subprocess.Popen(["trayer", "--edge", "bottom", "--align", "left", "--widthtype", "request",
                              "--height", "32", "--SetDockType", "true"], env=env,
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    time.sleep(1.5)
-    started = time.monotonic()
     if view == "quiterss":
-        # Another reader for comparison: a fresh home, so it starts with its own defaults.
-        env = dict(env, HOME=work, XDG_CONFIG_HOME=os.path.join(work, "config"),
-                   XDG_DATA_HOME=os.path.join(work, "share"), XDG_CACHE_HOME=os.path.join(work, "cache"))
-        command = ["quiterss"]
+        env, command = quiterss_run(work, env, port, loopback)
     else:
         command = [binary, "--data-dir", data, f"--view={view}"]
+    time.sleep(1.5)
+    started = time.monotonic()
     reader = subprocess.Popen(command, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     shown = None
     while view != "quiterss" and time.monotonic() - started < 30:
@@ -178,8 +187,6 @@ def main():
     for run in range(runs):
         for case in os.environ.get("BENCH_CASES", "offline feeds50").split():
             for view in os.environ.get("BENCH_VIEWS", "light web").split():
-                if view == "quiterss" and case != "offline":
-                    continue
                 memory, shown = one_run(view, case == "feeds50", port, page)
                 results.setdefault((view, case), []).append((memory, shown))
                 print(f"run {run + 1} {view:5} {case:8} PSS {memory:6.1f} MB  page shown "

@@ -13,11 +13,11 @@
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
 
+#include "benchsupport.h"
 #include "loopbackserver.h"
 #include "platform/curlfetcher.h"
 #include "reader/readerwindow.h"
@@ -26,40 +26,16 @@
 #endif
 #include "store/feedstore.h"
 #include "store/prompter.h"
+#include "testfiles.h"
 
 using namespace quorvel;
 using quorvel::test::LoopbackServer;
-using quorvel::test::Response;
 
 namespace {
 
 struct OkPrompter : Prompter {
     MessageAnswer prompt(const Message&) override { return MessageAnswer::Ok; }
 };
-
-QByteArray feedXml(int feed, int items) {
-    QByteArray xml = "<rss version=\"2.0\"><channel><title>Feed " + QByteArray::number(feed) +
-                     "</title><link>http://example.org/</link>";
-    for (int i = 0; i < items; ++i)
-        xml += "<item><title>Story " + QByteArray::number(i) + "</title><link>http://example.org/" +
-               QByteArray::number(i) +
-               "</link><description>&lt;p&gt;A summary with "
-               "&lt;b&gt;bold&lt;/b&gt; text.&lt;/p&gt;</description></item>";
-    return xml + "</channel></rss>";
-}
-
-QByteArray storeXml(const QString& feeds) {
-    return ("<root heading='font-family:arial;font-size:12;color:#000000;font-weight:bold;"
-            "font-style:normal;' body='font-family:arial;font-size:11;color:#000000;"
-            "font-weight:normal;font-style:normal;background-color:#FFFFFF' link='font-family:"
-            "arial;font-size:11;color:#0000FF;font-weight:bold;font-style:normal;' hover='color:"
-            "#FF0000;font-weight:bold;font-style:normal;' visited='color:#FF0000;font-weight:bold;"
-            "font-style:normal;' bDate='font-family:arial;font-size:11;color:#000000;font-weight:"
-            "normal;font-style:italic' magnetic='false' refresh='3600000' min='false' trans='255' "
-            "quorvelVersion='1_6_0_0'>" +
-            feeds + "</root>")
-        .toUtf8();
-}
 
 bool waitFor(const std::function<bool()>& done, int timeoutMs) {
     QDeadlineTimer deadline(timeoutMs);
@@ -90,23 +66,16 @@ int main(int argc, char** argv) {
 
     QTemporaryDir dir;
     LoopbackServer server;
-    Response probe;
-    probe.body = "ok";
-    server.setRoute("/probe", probe);
-    QString entries;
+    server.setRoute("/probe", quorvel::test::served("ok"));
+    QByteArray entries;
     for (int i = 0; i < feeds; ++i) {
-        Response response;
-        response.body = feedXml(i, items);
-        response.delayMs = delayMs;
-        server.setRoute(QStringLiteral("/f%1").arg(i), response);
-        entries += "<feed url='" + server.url(QStringLiteral("/f%1").arg(i)) +
-                   "' num='10' headers='false' disabled='false'/>";
+        const QString path = QStringLiteral("/f%1").arg(i);
+        server.setRoute(path, quorvel::test::served(bench::storyFeed(i, items), delayMs));
+        entries += bench::feedElement(server.url(path));
     }
     FeedStore store(dir.path());
-    QFile file(store.storePath());
-    if (!file.open(QIODevice::WriteOnly) || file.write(storeXml(entries)) < 0)
+    if (!quorvel::test::writeFile(store.storePath(), bench::storeXml(entries, 3600000)))
         return 1;
-    file.close();
 
     CurlFetcher fetcher;
     OkPrompter prompter;

@@ -21,8 +21,8 @@ if [ "$mode" = fuzz ]; then
   packages+=(clang libclang-rt-14-dev)
 fi
 if [ "$mode" = bench ]; then
-  # Another feed reader, measured beside ours on the same loopback server.
-  packages+=(newsboat)
+  # Other feed readers, measured beside ours on the same loopback server.
+  packages+=(newsboat quiterss)
 fi
 missing=()
 for p in "${packages[@]}"; do
@@ -68,9 +68,10 @@ case "$mode" in
     "$build/bench/sanitize_bench" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
     "$build/bench/refresh_bench" 200 30 100 5
     "$build/bench/deadfeeds_bench" 5000 5
-    python3 "$top/bench/pageview_bench.py" "$build/src/app/quorvel" 3 60
+    BENCH_VIEWS="light web quiterss" python3 "$top/bench/pageview_bench.py" "$build/src/app/quorvel" 3 60
     if [ -x "$build/bench/idle_cpu_bench" ]; then
-      "$top/tests/reader/xvfbsession.sh" "$build/bench/idle_cpu_bench" 3 45
+      BENCH_RUNS=3 "$top/tests/reader/xvfbsession.sh" "$build/bench/idle_cpu_bench" 3 45 \
+        "$build/src/app/quorvel" quiterss
     fi
     ;;
   fuzz)
