@@ -4,6 +4,7 @@
 #include <QImage>
 #include <QPrinter>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -161,6 +162,40 @@ TEST_F(LightViewTest, RulesAndLineBreaksBeforeBlocksLayOutAsInABrowser) {
     // The break right before the paragraph and the last one before the rule leave no line.
     EXPECT_EQ(v.document()->findBlock(positionOf("One")).text(), "One");
     EXPECT_EQ(v.document()->findBlock(positionOf("text one")).next().text(), QString(QChar::LineSeparator));
+}
+
+TEST_F(LightViewTest, ALongFirstPageShowsItsHeadFirstAndTheWholePageOnceDrawn) {
+    QString body;
+    for (int i = 0; i < 400; ++i)
+        body += QString("<a href='http://example.com/%1'>Headline %1</a><br /><span class='bDate'>"
+                        "date</span><p>Some words of item %1 that wrap over a line or two.</p>").arg(i);
+    ASSERT_TRUE(writeFile(page, pageSkeleton(distinctStyleBlock(), body).toUtf8()));
+    for (const bool drawn : {true, false}) {
+        SCOPED_TRACE(drawn ? "shown" : "hidden");
+        PageViewContext context;
+        context.dataFolder = dir.path();
+        view = std::make_unique<LightView>(context);
+        view->resize(295, 500);
+        QSignalSpy shown(view.get(), &LightView::pageShown);
+        view->showFile(page);
+        // The head, styled as the whole page will be; the rest is not built yet.
+        EXPECT_EQ(formatOf("Headline 0").foreground().color(), QColor("#0000FF"));
+        EXPECT_EQ(formatOf("Headline 0").property(QTextFormat::FontPixelSize).toInt(), 13);
+        EXPECT_TRUE(view->document()->find("Headline 399").isNull());
+        EXPECT_EQ(shown.count(), 0);
+        if (drawn)
+            view->show();
+        ASSERT_TRUE(waitUntil([&] { return shown.count() == 1; }, 5000));
+        EXPECT_EQ(formatOf("Headline 399").foreground().color(), QColor("#0000FF"));
+        EXPECT_EQ(formatOf("Headline 399").anchorHref(), "http://example.com/399");
+        view->hoverAt(positionOf("Headline 399") + 1);
+        EXPECT_EQ(formatOf("Headline 399").foreground().color(), QColor("#FF0000"))
+            << "the links of the whole page are known";
+        // Any later page is built whole at once.
+        view->showFile(page);
+        EXPECT_EQ(shown.count(), 2);
+        EXPECT_FALSE(view->document()->find("Headline 399").isNull());
+    }
 }
 
 TEST(VisitedLinksTest, KeepsTheNewestEntriesAndIgnoresOversizedOnes) {
