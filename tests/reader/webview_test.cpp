@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDir>
 #include <QImage>
 #include <QPrinter>
 #include <QTest>
@@ -24,14 +25,13 @@ QVariant evaluate(WebView& view, const QString& script) {
     return result;
 }
 
-TEST(WebViewTest, KeepsItsProfileInTheDataFolderFitsThePageAndPrintsAtMost300Dpi) {
+TEST(WebViewTest, KeepsNothingOnTheDiskFitsThePageAndPrintsAtMost300Dpi) {
     QTemporaryDir dir;
     PageViewContext context;
     context.dataFolder = dir.path();
     WebView view(context);
-    EXPECT_FALSE(view.profile()->isOffTheRecord());
-    EXPECT_TRUE(view.profile()->persistentStoragePath().startsWith(dir.path()));
-    EXPECT_TRUE(view.profile()->cachePath().startsWith(dir.path()));
+    EXPECT_TRUE(view.profile()->isOffTheRecord());
+    EXPECT_EQ(view.profile()->httpCacheType(), QWebEngineProfile::MemoryHttpCache);
     EXPECT_EQ(view.profile()->httpCacheMaximumSize(), WebView::httpCacheBytes);
 
     const QString path = dir.filePath("feeds.htm");
@@ -51,6 +51,8 @@ TEST(WebViewTest, KeepsItsProfileInTheDataFolderFitsThePageAndPrintsAtMost300Dpi
         << "the page is wider than the strip";
     EXPECT_LT(evaluate(view, "document.images[0].width").toInt(), 295);
     EXPECT_EQ(readFile(path), page) << "the page file stays as written";
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+              QStringList{"feeds.htm"}) << "the engine keeps nothing in the data folder";
 
     QPrinter printer(QPrinter::HighResolution);
     printer.setOutputFormat(QPrinter::PdfFormat);
