@@ -7,9 +7,9 @@ trayer as notification area:
              the page is an earlier feeds.htm of 50 feeds;
   feeds50  - 50 feeds of 10 items (each with a small image) on a loopback server.
 Resting memory: the PSS (/proc/<pid>/smaps_rollup) summed over the reader and all its
-descendants, 60 s after start. Start time (offline case): from exec until the strip shows
-the page (a link-coloured pixel in the reader's window). Runs alternate between the views;
-the medians are printed.
+descendants 60 s after start, and the private part of it. Start time: from exec until the
+strip shows the page (a pixel of the link colour in the reader's window). Runs alternate
+between the views; the medians are printed.
 
 usage: pageview_bench.py QUORVEL_BINARY [runs] [seconds]
 BENCH_VIEWS="web" measures one view only; QTWEBENGINE_CHROMIUM_FLAGS passes to the reader.
@@ -91,17 +91,21 @@ def descendants(pid):
             pass
     return found
 
-def pss_mb(pid):
-    total = 0
+def memory_mb(pid):
+    # PSS, and the private part alone: PSS shares a library's pages among every process on the
+    # machine that maps it, so it moves with what else runs; the private pages do not.
+    pss = private = 0
     for p in descendants(pid):
         try:
             with open(f"/proc/{p}/smaps_rollup") as f:
                 for line in f:
                     if line.startswith("Pss:"):
-                        total += int(line.split()[1])
+                        pss += int(line.split()[1])
+                    elif line.startswith(("Private_Clean:", "Private_Dirty:")):
+                        private += int(line.split()[1])
         except OSError:
             pass
-    return total / 1024.0
+    return pss / 1024.0, private / 1024.0
 
 class Screen:
     """The reader's windows on the X display, read through libX11 in this process: a poll
@@ -241,7 +245,7 @@ def one_run(view, loopback, port, page):
         time.sleep(0.005)
     screen.close()
     time.sleep(max(0.0, rest - (time.monotonic() - started)))
-    memory = pss_mb(reader.pid)
+    memory = memory_mb(reader.pid)
     for process in (reader, tray, xvfb):
         process.kill()
         process.wait()
@@ -268,12 +272,13 @@ def main():
                     continue
                 memory, shown = one_run(view, case == "feeds50", port, page)
                 results.setdefault((view, case), []).append((memory, shown))
-                print(f"run {run + 1} {view:5} {case:8} PSS {memory:6.1f} MB  page shown "
+                print(f"run {run + 1} {view:5} {case:8} PSS {memory[0]:6.1f} MB  private {memory[1]:6.1f} MB  page shown "
                       f"{'-' if shown is None else f'{shown:.2f} s'}", flush=True)
     print(f"\nmedians of {runs} runs, PSS {rest:.0f} s after start:")
     for (view, case), values in sorted(results.items()):
         times = [s for _, s in values if s is not None]
-        print(f"  {view:5} {case:8} PSS {statistics.median(m for m, _ in values):6.1f} MB  page shown "
+        print(f"  {view:5} {case:8} PSS {statistics.median(m[0] for m, _ in values):6.1f} MB  "
+              f"private {statistics.median(m[1] for m, _ in values):6.1f} MB  page shown "
               f"{statistics.median(times) if times else float('nan'):.2f} s")
     shutil.rmtree(seed, ignore_errors=True)
 
