@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include <QApplication>
 #include <QDir>
 #include <QImage>
@@ -9,6 +11,7 @@
 #include <QWebEngineScript>
 
 #include "reader/feedpage.h"
+#include "reader/webenginesetup.h"
 #include "reader/webview.h"
 #include "readerfixtures.h"
 
@@ -101,6 +104,22 @@ TEST(WebViewTest, OpenedLinksTakeTheVisitedRuleAndKeepItAfterARestart) {
             << "start " << start << ": " << colourOf(view, "one").toStdString();
         EXPECT_EQ(colourOf(view, "two"), "rgb(0, 0, 255)");
     }
+}
+
+TEST(WebEngineSetupTest, TheProgramsSwitchesGoInUnlessTheEnvironmentGivesOthers) {
+    const char* const name = "QTWEBENGINE_CHROMIUM_FLAGS";
+    const std::optional<QByteArray> saved =
+        qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt;
+    qputenv(name, "--user-switch");
+    prepareWebEngine();
+    EXPECT_EQ(qgetenv(name), "--user-switch");
+    qunsetenv(name);
+    prepareWebEngine();
+    EXPECT_EQ(qgetenv(name), webEngineSwitches());
+    if (saved)
+        qputenv(name, *saved);
+    else
+        qunsetenv(name);
 }
 
 } // namespace
