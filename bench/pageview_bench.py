@@ -7,7 +7,7 @@ trayer as notification area:
              the page is an earlier feeds.htm of 50 feeds;
   feeds50  - 50 feeds of 10 items (each with a small image) on a loopback server.
 Resting memory: the PSS (/proc/<pid>/smaps_rollup) summed over the reader and all its
-descendants 60 s after start, and the private part of it. Start time: from exec until the
+descendants 60 s after start, and their resident size. Start time: from exec until the
 strip shows the page (a pixel of the link colour in the reader's window). Runs alternate
 between the views; the medians are printed.
 
@@ -92,20 +92,21 @@ def descendants(pid):
     return found
 
 def memory_mb(pid):
-    # PSS, and the private part alone: PSS shares a library's pages among every process on the
-    # machine that maps it, so it moves with what else runs; the private pages do not.
-    pss = private = 0
+    # PSS, and the resident size: PSS shares a library's pages among every process on the
+    # machine that maps it, so it moves with what else runs (by tens of megabytes for the
+    # browser engine); the resident size of the tree does not.
+    pss = resident = 0
     for p in descendants(pid):
         try:
             with open(f"/proc/{p}/smaps_rollup") as f:
                 for line in f:
                     if line.startswith("Pss:"):
                         pss += int(line.split()[1])
-                    elif line.startswith(("Private_Clean:", "Private_Dirty:")):
-                        private += int(line.split()[1])
+                    elif line.startswith("Rss:"):
+                        resident += int(line.split()[1])
         except OSError:
             pass
-    return pss / 1024.0, private / 1024.0
+    return pss / 1024.0, resident / 1024.0
 
 class Screen:
     """The reader's windows on the X display, read through libX11 in this process: a poll
@@ -272,13 +273,13 @@ def main():
                     continue
                 memory, shown = one_run(view, case == "feeds50", port, page)
                 results.setdefault((view, case), []).append((memory, shown))
-                print(f"run {run + 1} {view:5} {case:8} PSS {memory[0]:6.1f} MB  private {memory[1]:6.1f} MB  page shown "
+                print(f"run {run + 1} {view:5} {case:8} PSS {memory[0]:6.1f} MB  RSS {memory[1]:6.1f} MB  page shown "
                       f"{'-' if shown is None else f'{shown:.2f} s'}", flush=True)
     print(f"\nmedians of {runs} runs, PSS {rest:.0f} s after start:")
     for (view, case), values in sorted(results.items()):
         times = [s for _, s in values if s is not None]
         print(f"  {view:5} {case:8} PSS {statistics.median(m[0] for m, _ in values):6.1f} MB  "
-              f"private {statistics.median(m[1] for m, _ in values):6.1f} MB  page shown "
+              f"RSS {statistics.median(m[1] for m, _ in values):6.1f} MB  page shown "
               f"{statistics.median(times) if times else float('nan'):.2f} s")
     shutil.rmtree(seed, ignore_errors=True)
 
