@@ -7,9 +7,9 @@ trayer as notification area:
              the page is an earlier feeds.htm of 50 feeds;
   feeds50  - 50 feeds of 10 items (each with a small image) on a loopback server.
 Resting memory: the PSS (/proc/<pid>/smaps_rollup) summed over the reader and all its
-descendants, 60 s after start. Start time (offline case): from exec until the strip shows
-the page (a link-coloured pixel in the reader's window). Runs alternate between the views;
-the medians are printed.
+descendants 60 s after start, and their resident size. Start time: from exec until the
+strip shows the page (a pixel of the link colour in the reader's window). Runs alternate
+between the views; the medians are printed.
 
 usage: pageview_bench.py QUORVEL_BINARY [runs] [seconds]
 BENCH_VIEWS="web" measures one view only; QTWEBENGINE_CHROMIUM_FLAGS passes to the reader.
@@ -18,7 +18,7 @@ BENCH_CASES="offline" measures one case only. The view name "quiterss" runs that
 as ours in each case (offline: the two unreachable ones; feeds50: the 50 loopback feeds,
 updated at start-up and every minute): its resting memory beside ours in the same run.
 """
-import http.server, os, shutil, socketserver, statistics, subprocess, sys, tempfile, threading, time
+import ctypes, ctypes.util, http.server, os, shutil, socketserver, statistics, subprocess, sys, tempfile, threading, time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import quiterss_profile
@@ -103,35 +103,124 @@ def descendants(pid):
             pass
     return found
 
-def pss_mb(pid):
-    total = 0
+def memory_mb(pid):
+    # PSS, and the resident size: PSS shares a library's pages among every process on the
+    # machine that maps it, so it moves with what else runs (by tens of megabytes for the
+    # browser engine); the resident size of the tree does not.
+    pss = resident = 0
     for p in descendants(pid):
         try:
             with open(f"/proc/{p}/smaps_rollup") as f:
                 for line in f:
                     if line.startswith("Pss:"):
-                        total += int(line.split()[1])
+                        pss += int(line.split()[1])
+                    elif line.startswith("Rss:"):
+                        resident += int(line.split()[1])
         except OSError:
             pass
-    return total / 1024.0
+    return pss / 1024.0, resident / 1024.0
 
-def reader_windows(env):
-    # The strip, and any message box of the program (they share the title's start).
-    return subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Quorvel RSS Reader"],
-                          env=env, capture_output=True, text=True).stdout.split()
+class Screen:
+    """The reader's windows on the X display, read through libX11 in this process: a poll
+    costs about a millisecond, so it neither delays the program it watches nor misses the
+    first frame by much."""
 
-def shows_link_colour(env, window):
-    # The default style draws links in #0000FF.
-    # Read from the screen (the root window): a window drawn with OpenGL reads back empty.
-    geometry = subprocess.run(["xdotool", "getwindowgeometry", "--shell", window], env=env,
-                              capture_output=True, text=True).stdout
-    g = dict(line.split("=", 1) for line in geometry.split() if "=" in line)
-    if not all(k in g for k in ("WIDTH", "HEIGHT", "X", "Y")):
-        return False
-    crop = f"{g['WIDTH']}x{g['HEIGHT']}+{g['X']}+{g['Y']}"
-    shot = subprocess.run(["import", "-window", "root", "-crop", crop, "-depth", "8", "rgb:-"],
-                          env=env, capture_output=True).stdout
-    return b"\x00\x00\xff" in shot
+    class Image(ctypes.Structure):
+        _fields_ = [("width", ctypes.c_int), ("height", ctypes.c_int), ("xoffset", ctypes.c_int),
+                    ("format", ctypes.c_int), ("data", ctypes.c_void_p), ("byte_order", ctypes.c_int),
+                    ("bitmap_unit", ctypes.c_int), ("bitmap_bit_order", ctypes.c_int),
+                    ("bitmap_pad", ctypes.c_int), ("depth", ctypes.c_int),
+                    ("bytes_per_line", ctypes.c_int), ("bits_per_pixel", ctypes.c_int)]
+
+    class Attributes(ctypes.Structure):
+        _fields_ = [("x", ctypes.c_int), ("y", ctypes.c_int), ("width", ctypes.c_int),
+                    ("height", ctypes.c_int), ("border_width", ctypes.c_int), ("depth", ctypes.c_int),
+                    ("visual", ctypes.c_void_p), ("root", ctypes.c_ulong), ("klass", ctypes.c_int),
+                    ("bit_gravity", ctypes.c_int), ("win_gravity", ctypes.c_int),
+                    ("backing_store", ctypes.c_int), ("backing_planes", ctypes.c_ulong),
+                    ("backing_pixel", ctypes.c_ulong), ("save_under", ctypes.c_int),
+                    ("colormap", ctypes.c_ulong), ("map_installed", ctypes.c_int),
+                    ("map_state", ctypes.c_int), ("all_event_masks", ctypes.c_long),
+                    ("your_event_mask", ctypes.c_long), ("do_not_propagate_mask", ctypes.c_long),
+                    ("override_redirect", ctypes.c_int), ("screen", ctypes.c_void_p)]
+
+    # Byte maps: 255 where a colour channel is full (or empty), 0 elsewhere.
+    FULL = bytes(255 if b == 255 else 0 for b in range(256))
+    NONE = bytes(255 if b == 0 else 0 for b in range(256))
+    # X errors (a window gone between two calls) are ignored rather than ending the bench.
+    ERROR_HANDLER = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.c_void_p)(lambda d, e: 0)
+
+    def __init__(self, display):
+        x = self.x = ctypes.CDLL(ctypes.util.find_library("X11"))
+        x.XOpenDisplay.restype = ctypes.c_void_p
+        x.XOpenDisplay.argtypes = [ctypes.c_char_p]
+        x.XDefaultRootWindow.restype = ctypes.c_ulong
+        x.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+        x.XQueryTree.argtypes = [ctypes.c_void_p, ctypes.c_ulong] + [ctypes.c_void_p] * 4
+        x.XFetchName.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_void_p]
+        x.XGetWindowAttributes.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_void_p]
+        x.XGetImage.restype = ctypes.POINTER(Screen.Image)
+        x.XGetImage.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int,
+                                ctypes.c_uint, ctypes.c_uint, ctypes.c_ulong, ctypes.c_int]
+        x.XDestroyImage.argtypes = [ctypes.c_void_p]
+        x.XFree.argtypes = [ctypes.c_void_p]
+        x.XCloseDisplay.argtypes = [ctypes.c_void_p]
+        x.XSetErrorHandler.argtypes = [ctypes.c_void_p]
+        x.XSetErrorHandler(Screen.ERROR_HANDLER)
+        x.XDisplayWidth.argtypes = x.XDisplayHeight.argtypes = [ctypes.c_void_p, ctypes.c_int]
+        self.display = x.XOpenDisplay(display.encode())
+        self.root = x.XDefaultRootWindow(self.display)
+        self.size = (x.XDisplayWidth(self.display, 0), x.XDisplayHeight(self.display, 0))
+
+    def close(self):
+        self.x.XCloseDisplay(self.display)
+
+    def reader_windows(self):
+        # The strip, and any message box of the program (they share the title's start); only
+        # the ones shown, with where they are on the screen.
+        x, found = self.x, []
+        root, parent, children, count = ctypes.c_ulong(), ctypes.c_ulong(), ctypes.POINTER(ctypes.c_ulong)(), ctypes.c_uint()
+        if not x.XQueryTree(self.display, self.root, ctypes.byref(root), ctypes.byref(parent),
+                            ctypes.byref(children), ctypes.byref(count)):
+            return found
+        for i in range(count.value):
+            name = ctypes.c_char_p()
+            if not x.XFetchName(self.display, children[i], ctypes.byref(name)) or not name.value:
+                continue
+            title = name.value
+            x.XFree(name)
+            a = Screen.Attributes()
+            if (title.startswith(b"Quorvel RSS Reader")
+                    and x.XGetWindowAttributes(self.display, children[i], ctypes.byref(a))
+                    and a.map_state == 2 and a.width > 0 and a.height > 0):
+                found.append((a.x, a.y, a.width, a.height))
+        if children:
+            x.XFree(children)
+        return found
+
+    def shows_link_colour(self, area):
+        # The default style draws links in #0000FF. Read from the screen (the root window): a
+        # window drawn with OpenGL reads back empty. Whole pixels only: a black pixel beside a
+        # white one holds the same bytes across their boundary.
+        left, top = max(0, area[0]), max(0, area[1])
+        width = min(area[0] + area[2], self.size[0]) - left
+        height = min(area[1] + area[3], self.size[1]) - top
+        if width <= 0 or height <= 0:
+            return False
+        image = self.x.XGetImage(self.display, self.root, left, top, width, height, 0xFFFFFFFF, 2)
+        if not image:
+            return False
+        try:
+            i = image.contents
+            if i.bits_per_pixel != 32 or i.byte_order != 0:
+                raise RuntimeError("the bench reads 32-bit little-endian screens only")
+            data = ctypes.string_at(i.data, i.bytes_per_line * i.height)
+        finally:
+            self.x.XDestroyImage(image)
+        blue = int.from_bytes(data[0::4].translate(Screen.FULL), "little")
+        green = int.from_bytes(data[1::4].translate(Screen.NONE), "little")
+        red = int.from_bytes(data[2::4].translate(Screen.NONE), "little")
+        return (blue & green & red) != 0
 
 def one_run(view, loopback, port, page):
     work = tempfile.mkdtemp(prefix="pageview-bench-")
@@ -158,13 +247,15 @@ def one_run(view, loopback, port, page):
     started = time.monotonic()
     reader = subprocess.Popen(command, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     shown = None
+    screen = Screen(display)
     while view != "quiterss" and time.monotonic() - started < 30:
-        if any(shows_link_colour(env, window) for window in reader_windows(env)):
+        if any(screen.shows_link_colour(area) for area in screen.reader_windows()):
             shown = time.monotonic() - started
             break
-        time.sleep(0.02)
+        time.sleep(0.005)
+    screen.close()
     time.sleep(max(0.0, rest - (time.monotonic() - started)))
-    memory = pss_mb(reader.pid)
+    memory = memory_mb(reader.pid)
     for process in (reader, tray, xvfb):
         process.kill()
         process.wait()
@@ -189,12 +280,13 @@ def main():
             for view in os.environ.get("BENCH_VIEWS", "light web").split():
                 memory, shown = one_run(view, case == "feeds50", port, page)
                 results.setdefault((view, case), []).append((memory, shown))
-                print(f"run {run + 1} {view:5} {case:8} PSS {memory:6.1f} MB  page shown "
+                print(f"run {run + 1} {view:5} {case:8} PSS {memory[0]:6.1f} MB  RSS {memory[1]:6.1f} MB  page shown "
                       f"{'-' if shown is None else f'{shown:.2f} s'}", flush=True)
     print(f"\nmedians of {runs} runs, PSS {rest:.0f} s after start:")
     for (view, case), values in sorted(results.items()):
         times = [s for _, s in values if s is not None]
-        print(f"  {view:5} {case:8} PSS {statistics.median(m for m, _ in values):6.1f} MB  page shown "
+        print(f"  {view:5} {case:8} PSS {statistics.median(m[0] for m, _ in values):6.1f} MB  "
+              f"RSS {statistics.median(m[1] for m, _ in values):6.1f} MB  page shown "
               f"{statistics.median(times) if times else float('nan'):.2f} s")
     shutil.rmtree(seed, ignore_errors=True)
 

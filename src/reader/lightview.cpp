@@ -111,16 +111,55 @@ QTextCharFormat LightView::formatOfDeclarations(const QString& declarations) {
 
 void LightView::showFile(const QString& path) {
     m_pageUrl = QUrl::fromLocalFile(path);
+    QString html = readPage(path);
+    m_visitedFormat = formatOfDeclarations(styleRule(html, QStringLiteral("a:visited")));
+    m_hoverFormat = formatOfDeclarations(styleRule(html, QStringLiteral("a:hover")));
+    const bool firstPage = !m_shownOnce;
+    m_shownOnce = true;
+    m_pendingHtml.clear();
+    // The first page of a run comes up in two steps when it is long: its head (a few
+    // screens) at once, the whole page right after that has been drawn. Building a long
+    // page takes far longer than drawing its first screen.
+    const qsizetype styleEnd = html.indexOf(QLatin1String("</style>"), 0, Qt::CaseInsensitive);
+    const qsizetype cut =
+        firstPage && html.size() > 2 * previewChars
+            ? html.indexOf(QLatin1Char('<'), qMax<qsizetype>(previewChars, styleEnd + 8))
+            : -1;
+    if (cut > 0 && cut < html.size() - previewChars) {
+        buildPage(html.left(cut));
+        m_pendingHtml = std::move(html);
+        // A view that is not drawn (the strip starts in the tray) gets the whole page soon.
+        QTimer::singleShot(previewLimitMs, this, &LightView::finishPage);
+        return;
+    }
+    buildPage(html);
+    Q_EMIT pageShown();
+}
+
+void LightView::finishPage() {
+    if (m_pendingHtml.isEmpty())
+        return;
+    const QString html = std::move(m_pendingHtml);
+    m_pendingHtml.clear();
+    buildPage(html);
+    Q_EMIT pageShown();
+}
+
+void LightView::paintEvent(QPaintEvent* event) {
+    QTextBrowser::paintEvent(event);
+    // The head of the page is on the screen once this paint is flushed: the rest follows.
+    if (!m_pendingHtml.isEmpty())
+        QTimer::singleShot(0, this, &LightView::finishPage);
+}
+
+QString LightView::readPage(const QString& path) const {
     QFile file(path);
     QString html;
     if (file.open(QIODevice::ReadOnly)) {
         QStringDecoder utf8(QStringDecoder::Utf8);
         html = utf8.decode(file.readAll());
     }
-    const QString css = styleElementsText(html);
-    m_visitedFormat = formatOfDeclarations(styleRule(html, QStringLiteral("a:visited")));
-    m_hoverFormat = formatOfDeclarations(styleRule(html, QStringLiteral("a:hover")));
-    if (!css.isEmpty()) {
+    if (!styleElementsText(html).isEmpty()) {
         // The rich-text engine drops sizes without a unit; browsers read them as pixels.
         static const QRegularExpression styleElement(
             QStringLiteral("(<style[^>]*>)(.*?)(</style>)"),
@@ -144,6 +183,10 @@ void LightView::showFile(const QString& path) {
                        "(?=<(?:p|hr|h[1-6]|div|ul|ol|dl|table|blockquote|pre)\\b)"),
         QRegularExpression::CaseInsensitiveOption);
     html.replace(breakBeforeBlock, QStringLiteral("\\1"));
+    return html;
+}
+
+void LightView::buildPage(const QString& html) {
     m_hovered = -1;
     m_hoverSaved.clear();
     // The page is built in a document of its own, without a layout, and handed to the view
@@ -194,7 +237,6 @@ void LightView::showFile(const QString& path) {
     applyVisited(QString(), page);
     fitImages(page);
     setDocument(page);
-    Q_EMIT pageShown();
 }
 
 void LightView::collectAnchors(QTextDocument* page) {
@@ -403,6 +445,7 @@ void LightView::resizeEvent(QResizeEvent* event) {
 }
 
 void LightView::print(QPrinter* printer, std::function<void(bool ok)> done) {
+    finishPage();
     QApplication::setOverrideCursor(Qt::BusyCursor);
     document()->print(printer);
     QApplication::restoreOverrideCursor();

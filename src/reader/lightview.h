@@ -61,6 +61,7 @@ protected:
     QVariant loadResource(int type, const QUrl& name) override;
     void resizeEvent(QResizeEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
     void leaveEvent(QEvent* event) override;
 
 private:
@@ -76,6 +77,12 @@ private:
         QTextCharFormat format;
     };
 
+    // The page file's text as the rich-text engine should read it.
+    QString readPage(const QString& path) const;
+    // Makes the document of html (a whole page, or its head) and shows it.
+    void buildPage(const QString& html);
+    // Shows the whole page when only its head is shown.
+    void finishPage();
     void collectAnchors(QTextDocument* page);
     // Puts the visited style on the links to key; with an empty key, on every link in the
     // visited set.
@@ -94,6 +101,11 @@ private:
     int m_hovered = -1;
     std::vector<SavedFormat> m_hoverSaved;
     bool m_fitPending = false;
+    // The head shown first covers a few screens of the strip; the whole page follows.
+    static constexpr qsizetype previewChars = 16 * 1024;
+    static constexpr int previewLimitMs = 1000;
+    bool m_shownOnce = false;
+    QString m_pendingHtml; // the whole first page while only its head is shown
 };
 
 } // namespace quorvel

@@ -27,7 +27,7 @@ void ReaderPortAdapter::setTrayTip(const QString& tipField) {
 }
 
 void ReaderPortAdapter::showPage(const QString& path) {
-    post([w = &m_window, path] { w->pageView()->showFile(path); });
+    post([w = &m_window, path] { w->showPage(path); });
 }
 
 void ReaderPortAdapter::pageUnchanged(const QString& path) {

@@ -1,5 +1,7 @@
 #include "readerwindow.h"
 
+#include <utility>
+
 #include <QAction>
 #include <QCloseEvent>
 #include <QDesktopServices>
@@ -169,7 +171,25 @@ void ReaderWindow::start() {
     if (m_started)
         return;
     m_started = true;
+    // The page of the last run is shown while the worker reads the settings; the first
+    // paint does not wait for the store, the network or the images.
+    const QString page = m_store.pagePath();
+    const QFileInfo file(page);
+    if (file.isFile()) {
+        m_startPage = ShownFile{page, file.size(), file.lastModified()};
+        m_view->showFile(page);
+    }
     m_runner->request();
+}
+
+void ReaderWindow::showPage(const QString& path) {
+    const std::optional<ShownFile> shown = std::exchange(m_startPage, std::nullopt);
+    if (shown && shown->path == path && m_view->pageUrl() == QUrl::fromLocalFile(path)) {
+        const QFileInfo file(path);
+        if (file.size() == shown->size && file.lastModified() == shown->modified)
+            return;
+    }
+    m_view->showFile(path);
 }
 
 // --- What the refresh cycle changes.

@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QList>
 #include <QMainWindow>
@@ -56,7 +57,8 @@ public:
                  ReaderOptions options, QWidget* parent = nullptr);
     ~ReaderWindow() override;
 
-    // Runs the first refresh cycle on the worker. As soon as it has read the settings the
+    // Shows the page on disk, then runs the first refresh cycle on the worker: the page is
+    // there before anything is read or fetched. As soon as the cycle has read the settings the
     // window appears (docked, or only the tray icon when the store says start minimised)
     // together with the tray icon; when it ends the refresh timer starts with the stored
     // interval.
@@ -73,6 +75,9 @@ public:
     void tickStickToEdges(bool ticked);
     // Leaves exactly the interval item marked whose interval equals the setting, or none.
     void markInterval(const QString& refreshText);
+    // Shows the page file the cycle gives. The page shown at start is not built again when
+    // the cycle's first page is that file, unchanged since.
+    void showPage(const QString& path);
     // Opens a file with the desktop's handler; tells the user when there is none.
     void openOnDesktop(const QString& path);
 
@@ -190,6 +195,13 @@ private:
     std::unique_ptr<QPrinter> m_printer;
 
     bool m_started = false;
+    // The page file start() showed, as it was then, until the cycle shows its first page.
+    struct ShownFile {
+        QString path;
+        qint64 size = 0;
+        QDateTime modified;
+    };
+    std::optional<ShownFile> m_startPage;
     bool m_startUpDone = false;
     bool m_appeared = false;
     bool m_exiting = false;

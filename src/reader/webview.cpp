@@ -28,12 +28,11 @@ WebView::WebView(const PageViewContext& context, QWidget* parent)
       m_visited(QDir(context.dataFolder).filePath(QStringLiteral("visited.txt"))) {
     setObjectName(QStringLiteral("feeder"));
     setContextMenuPolicy(Qt::NoContextMenu);
-    // A named profile keeps its storage on the disk: the visited links among it.
-    m_profile = new QWebEngineProfile(QStringLiteral("page"), this);
-    const QString storage = QDir(context.dataFolder).filePath(QStringLiteral("webview"));
-    m_profile->setPersistentStoragePath(storage);
-    m_profile->setCachePath(QDir(storage).filePath(QStringLiteral("cache")));
-    m_profile->setHttpCacheType(QWebEngineProfile::DiskHttpCache);
+    // A profile of its own that keeps nothing on the disk: the visited links are the data
+    // folder's visited set, cookies are never kept, and the images a page shows are cached in
+    // memory (bounded) for the run. A stored profile cost memory and a folder of its own.
+    m_profile = new QWebEngineProfile(this);
+    m_profile->setHttpCacheType(QWebEngineProfile::MemoryHttpCache);
     m_profile->setHttpCacheMaximumSize(httpCacheBytes);
     m_profile->setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);
     m_profile->setSpellCheckEnabled(false);

@@ -11,8 +11,8 @@ namespace quorvel {
 
 class FeedPage;
 
-// The browser-engine page view. Its profile keeps its storage in the data folder, with a
-// bounded disk cache. The engine marks no link visited, as no link is ever followed inside
+// The browser-engine page view. Its profile keeps nothing on the disk and caches images in
+// memory, bounded. The engine marks no link visited, as no link is ever followed inside
 // it: the view keeps the links opened on the desktop in the data folder's visited set (the
 // light view's too) and gives them the page's a:visited rule (a:hover still wins). A style
 // sheet of the view's own (not of the page) makes the page fit the strip: images no wider

@@ -146,6 +146,35 @@ TEST_F(ReaderWindowTest, AnUnchangedPageIsNotLoadedAgainAndAChangedOneIs) {
     EXPECT_TRUE(waitUntil([&] { return loads.count() >= 1; }));
 }
 
+TEST_F(ReaderWindowTest, ThePageOnDiskShowsBeforeTheCycleAndIsBuiltAgainOnlyWhenChanged) {
+    Response offline = served("");
+    offline.status = 404;
+    server.setRoute("/probe", offline); // the cycle shows the page on disk and stops
+    ASSERT_TRUE(writeStore());
+    for (const bool changed : {false, true}) {
+        SCOPED_TRACE(changed ? "changed" : "unchanged");
+        ASSERT_TRUE(writeFile(store.pagePath(), "<html><body><p>Earlier page</p></body></html>"));
+        ReaderWindow& reader = makeReader();
+        auto* view = qobject_cast<LightView*>(reader.pageView()->widget());
+        ASSERT_NE(view, nullptr);
+        QSignalSpy shown(view, &LightView::pageShown);
+        QSignalSpy started(&reader, &ReaderWindow::startUpFinished);
+        reader.start();
+        EXPECT_TRUE(view->toPlainText().contains("Earlier page")) << "before any event";
+        if (changed)
+            ASSERT_TRUE(writeFile(store.pagePath(), "<html><body><p>Newer page text</p></body></html>"));
+        ASSERT_TRUE(waitUntil([&] { return started.count() == 1; }));
+        QTest::qWait(100);
+        // A changed page is built again (twice when the cycle looked before the change).
+        if (changed)
+            EXPECT_GE(shown.count(), 2);
+        else
+            EXPECT_EQ(shown.count(), 1) << "the cycle's look at the same file builds nothing";
+        EXPECT_EQ(view->toPlainText().contains("Newer page text"), changed);
+        window.reset();
+    }
+}
+
 TEST_F(ReaderWindowTest, CloseHidesAndExitEndsPromptlyForGood) {
     ASSERT_TRUE(writeStore());
     ReaderWindow& reader = startReader();

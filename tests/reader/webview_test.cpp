@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include <QApplication>
+#include <QDir>
 #include <QImage>
 #include <QPrinter>
 #include <QTest>
@@ -8,6 +11,7 @@
 #include <QWebEngineScript>
 
 #include "reader/feedpage.h"
+#include "reader/webenginesetup.h"
 #include "reader/webview.h"
 #include "readerfixtures.h"
 
@@ -24,14 +28,13 @@ QVariant evaluate(WebView& view, const QString& script) {
     return result;
 }
 
-TEST(WebViewTest, KeepsItsProfileInTheDataFolderFitsThePageAndPrintsAtMost300Dpi) {
+TEST(WebViewTest, KeepsNothingOnTheDiskFitsThePageAndPrintsAtMost300Dpi) {
     QTemporaryDir dir;
     PageViewContext context;
     context.dataFolder = dir.path();
     WebView view(context);
-    EXPECT_FALSE(view.profile()->isOffTheRecord());
-    EXPECT_TRUE(view.profile()->persistentStoragePath().startsWith(dir.path()));
-    EXPECT_TRUE(view.profile()->cachePath().startsWith(dir.path()));
+    EXPECT_TRUE(view.profile()->isOffTheRecord());
+    EXPECT_EQ(view.profile()->httpCacheType(), QWebEngineProfile::MemoryHttpCache);
     EXPECT_EQ(view.profile()->httpCacheMaximumSize(), WebView::httpCacheBytes);
 
     const QString path = dir.filePath("feeds.htm");
@@ -51,6 +54,8 @@ TEST(WebViewTest, KeepsItsProfileInTheDataFolderFitsThePageAndPrintsAtMost300Dpi
         << "the page is wider than the strip";
     EXPECT_LT(evaluate(view, "document.images[0].width").toInt(), 295);
     EXPECT_EQ(readFile(path), page) << "the page file stays as written";
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+              QStringList{"feeds.htm"}) << "the engine keeps nothing in the data folder";
 
     QPrinter printer(QPrinter::HighResolution);
     printer.setOutputFormat(QPrinter::PdfFormat);
@@ -99,6 +104,22 @@ TEST(WebViewTest, OpenedLinksTakeTheVisitedRuleAndKeepItAfterARestart) {
             << "start " << start << ": " << colourOf(view, "one").toStdString();
         EXPECT_EQ(colourOf(view, "two"), "rgb(0, 0, 255)");
     }
+}
+
+TEST(WebEngineSetupTest, TheProgramsSwitchesGoInUnlessTheEnvironmentGivesOthers) {
+    const char* const name = "QTWEBENGINE_CHROMIUM_FLAGS";
+    const std::optional<QByteArray> saved =
+        qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt;
+    qputenv(name, "--user-switch");
+    prepareWebEngine();
+    EXPECT_EQ(qgetenv(name), "--user-switch");
+    qunsetenv(name);
+    prepareWebEngine();
+    EXPECT_EQ(qgetenv(name), webEngineSwitches());
+    if (saved)
+        qputenv(name, *saved);
+    else
+        qunsetenv(name);
 }
 
 } // namespace
