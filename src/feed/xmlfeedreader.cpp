@@ -35,15 +35,18 @@ bool isXmlSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
 
-// The field's text, leading and trailing XML white space trimmed.
-QString textOf(const Field& field) {
-    const char* begin = field.text.data();
-    const char* end = begin + field.text.size();
-    while (begin < end && isXmlSpace(*begin))
+// UTF-8 text without its leading and trailing XML white space.
+QString trimmedText(std::string_view text) {
+    std::size_t begin = 0, end = text.size();
+    while (begin < end && isXmlSpace(text[begin]))
         ++begin;
-    while (end > begin && isXmlSpace(end[-1]))
+    while (end > begin && isXmlSpace(text[end - 1]))
         --end;
-    return QString::fromUtf8(begin, end - begin);
+    return QString::fromUtf8(text.data() + begin, qsizetype(end - begin));
+}
+
+QString textOf(const Field& field) {
+    return trimmedText(field.text);
 }
 
 QString textOr(const Field* field, const QString& fallback) {
@@ -114,8 +117,8 @@ bool isHtmlLink(const XmlStartTag& link) {
 std::optional<QString> atomText(const Field* field, bool plain = false) {
     if (field == nullptr)
         return std::nullopt;
-    const QByteArray type = field->type.trimmed().toLower();
-    const QByteArray mode = field->mode.trimmed();
+    const QByteArray type = QByteArray::fromStdString(field->type).trimmed().toLower();
+    const QByteArray mode = QByteArray::fromStdString(field->mode).trimmed();
     const bool hasElements = field->childElements > 0;
     if (isXhtmlType(type) || (mode == "xml" && hasElements))
         return xhtmlOf(*field);
@@ -204,23 +207,6 @@ int XmlFeedReader::openRecord(Role role) {
     if (std::size_t(m_recordDepth) == m_records.size())
         m_records.emplace_back();
     Record& record = m_records[std::size_t(m_recordDepth)];
-    // Reused: its fields keep their buffers' capacity, emptied.
-    for (int kind = 0; kind < kFieldKinds; ++kind) {
-        if (!(record.fieldsKept & (1u << kind)))
-            continue;
-        Field& field = record.fields[kind];
-        field.text.clear();
-        field.xml.clear();
-        field.childElements = 0;
-        field.firstChildIsDiv = false;
-        field.divBegin = field.divEnd = -1;
-        field.type.resize(0);
-        field.mode.resize(0);
-        field.href.resize(0);
-        field.permaLink.reset();
-        field.hasSrc = false;
-        field.base = -1;
-    }
     record.role = role;
     record.fieldsKept = 0;
     record.belowChannel = false;
@@ -242,7 +228,19 @@ void XmlFeedReader::startItem(Record* record, bool belowChannel) {
 
 void XmlFeedReader::startField(Record* record, int kind, const XmlStartTag& tag, Open* open) {
     record->fieldsKept |= 1u << kind;
+    // Fields are reused from record to record: their buffers keep their capacity.
     Field& field = record->fields[kind];
+    field.text.clear();
+    field.xml.clear();
+    field.childElements = 0;
+    field.firstChildIsDiv = false;
+    field.divBegin = field.divEnd = -1;
+    field.type.clear();
+    field.mode.clear();
+    field.href.clear();
+    field.permaLink.reset();
+    field.hasSrc = false;
+    field.base = -1;
     open->role = Role::Field;
     open->insideField = true;
     open->markup = m_atom;
@@ -252,10 +250,16 @@ void XmlFeedReader::startField(Record* record, int kind, const XmlStartTag& tag,
     if (kind == kGuid) {
         field.permaLink = tag.attribute("isPermaLink");
     } else if (m_atom) {
-        field.type = tag.attribute("type").value_or(QByteArray());
-        field.mode = tag.attribute("mode").value_or(QByteArray());
+        auto take = [&](const char* name, std::string* value) {
+            const std::optional<QByteArray> text = tag.attribute(name);
+            if (text)
+                value->assign(text->constData(), std::size_t(text->size()));
+            return text.has_value();
+        };
+        take("type", &field.type);
+        take("mode", &field.mode);
+        take("href", &field.href);
         field.hasSrc = tag.attribute("src").has_value();
-        field.href = tag.attribute("href").value_or(QByteArray());
     }
 }
 
@@ -295,9 +299,9 @@ void XmlFeedReader::startAtom(const XmlStartTag& tag, Open* open, const Open* pa
         if (open->base >= 0 && tag.hasLocalName("link") && tag.attribute("href")) {
             const QUrl& base = m_bases[std::size_t(open->base)];
             if (!base.isEmpty())
-                m_field->href = base.resolved(QUrl(QString::fromUtf8(m_field->href.trimmed())))
+                m_field->href = base.resolved(QUrl(trimmedText(m_field->href)))
                                     .toString(QUrl::FullyEncoded)
-                                    .toUtf8();
+                                    .toStdString();
         }
     }
     if (parent != nullptr && parent->role == Role::AtomFeed && !open->insideField &&
@@ -422,7 +426,7 @@ void XmlFeedReader::endRecord(const Record& record) {
         // The kept alternate links: one to a page if there is one, else one of another type.
         const Field* alternate = field(kHtmlLink) ? field(kHtmlLink) : field(kLink);
         const QString link =
-            alternate ? QString::fromUtf8(alternate->href.trimmed()) : QString();
+            alternate ? trimmedText(alternate->href) : QString();
         // An entry's date is when it was published, else when it was updated; a feed's when
         // it was updated. Each kind keeps its first element of either name (published or
         // issued, updated or modified).

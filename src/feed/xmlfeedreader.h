@@ -55,7 +55,7 @@ public:
         std::ptrdiff_t divBegin = -1, divEnd = -1;
         // The attributes read of it: a text's type and mode, a link's href (resolved against
         // the xml:base in force), a guid's isPermaLink.
-        QByteArray type, mode, href;
+        std::string type, mode, href;
         std::optional<QByteArray> permaLink;
         bool hasSrc = false;
         int base = -1; // the xml:base in force, an index in m_bases; -1 when none
