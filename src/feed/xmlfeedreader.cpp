@@ -84,11 +84,27 @@ bool isWebUrl(const QString& text) {
 
 // ---- Atom -------------------------------------------------------------------------------
 
-bool isHtmlType(const QByteArray& type) {
+bool isHtmlType(std::string_view type) {
     return type == "html" || type == "text/html";
 }
-bool isXhtmlType(const QByteArray& type) {
+bool isXhtmlType(std::string_view type) {
     return type == "xhtml" || type == "application/xhtml+xml";
+}
+
+std::string_view trimmed(std::string_view text) {
+    while (!text.empty() && isXmlSpace(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && isXmlSpace(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
+std::string lowerTrimmed(std::string_view text) {
+    std::string out(trimmed(text));
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
+    return out;
 }
 
 // The XHTML inside an Atom text: the content of its wrapping div (or its own content).
@@ -107,9 +123,10 @@ QString xhtmlOf(const Field& field) {
 }
 
 // An alternate link to a page (no type, or an HTML one) rather than to another document.
-bool isHtmlLink(const XmlStartTag& link) {
-    const QByteArray type = link.attribute("type").value_or(QByteArray());
-    return type.isEmpty() || type.toLower().contains("html");
+bool isHtmlLink(const XmlStartTag& link, std::string* scratch) {
+    if (!link.attribute("type", scratch))
+        return true;
+    return scratch->empty() || lowerTrimmed(*scratch).find("html") != std::string::npos;
 }
 
 // An Atom text construct as an HTML fragment (plain = false) or as the document writes it
@@ -117,8 +134,8 @@ bool isHtmlLink(const XmlStartTag& link) {
 std::optional<QString> atomText(const Field* field, bool plain = false) {
     if (field == nullptr)
         return std::nullopt;
-    const QByteArray type = QByteArray::fromStdString(field->type).trimmed().toLower();
-    const QByteArray mode = QByteArray::fromStdString(field->mode).trimmed();
+    const std::string type = lowerTrimmed(field->type);
+    const std::string_view mode = trimmed(field->mode);
     const bool hasElements = field->childElements > 0;
     if (isXhtmlType(type) || (mode == "xml" && hasElements))
         return xhtmlOf(*field);
@@ -127,7 +144,7 @@ std::optional<QString> atomText(const Field* field, bool plain = false) {
         text = QString::fromUtf8(QByteArray::fromBase64(text.toLatin1())).trimmed();
     if (isHtmlType(type))
         return hasElements ? xhtmlOf(*field) : text;
-    if (!type.isEmpty() && type != "text" && !type.startsWith("text/"))
+    if (!type.empty() && type != "text" && type.compare(0, 5, "text/") != 0)
         return std::nullopt;
     return plain ? text : escapeHtmlText(text);
 }
@@ -147,10 +164,12 @@ int XmlFeedReader::fieldOf(const Record& record, const XmlStartTag& tag) const {
         if (is("title"))
             return kTitle;
         if (is("link")) {
-            const QByteArray rel = tag.attribute("rel").value_or("alternate").trimmed();
-            if (rel != "alternate" && rel != "http://www.iana.org/assignments/relation/alternate")
-                return -1;
-            return isHtmlLink(tag) ? kHtmlLink : kLink;
+            if (tag.attribute("rel", &m_scratch)) {
+                const std::string_view rel = trimmed(m_scratch);
+                if (rel != "alternate" && rel != "http://www.iana.org/assignments/relation/alternate")
+                    return -1;
+            }
+            return isHtmlLink(tag, &m_scratch) ? kHtmlLink : kLink;
         }
         if (is("updated") || is("modified"))
             return kUpdated;
@@ -238,7 +257,7 @@ void XmlFeedReader::startField(Record* record, int kind, const XmlStartTag& tag,
     field.type.clear();
     field.mode.clear();
     field.href.clear();
-    field.permaLink.reset();
+    field.permaLink = field.isPermaLink = false;
     field.hasSrc = false;
     field.base = -1;
     open->role = Role::Field;
@@ -248,18 +267,14 @@ void XmlFeedReader::startField(Record* record, int kind, const XmlStartTag& tag,
     if (!tag.hasAttributes())
         return;
     if (kind == kGuid) {
-        field.permaLink = tag.attribute("isPermaLink");
+        field.permaLink = tag.attribute("isPermaLink", &m_scratch);
+        if (field.permaLink)
+            field.isPermaLink = lowerTrimmed(m_scratch) != "false";
     } else if (m_atom) {
-        auto take = [&](const char* name, std::string* value) {
-            const std::optional<QByteArray> text = tag.attribute(name);
-            if (text)
-                value->assign(text->constData(), std::size_t(text->size()));
-            return text.has_value();
-        };
-        take("type", &field.type);
-        take("mode", &field.mode);
-        take("href", &field.href);
-        field.hasSrc = tag.attribute("src").has_value();
+        tag.attribute("type", &field.type);
+        tag.attribute("mode", &field.mode);
+        tag.attribute("href", &field.href);
+        field.hasSrc = tag.attribute("src");
     }
 }
 
@@ -285,9 +300,9 @@ void XmlFeedReader::startAtom(const XmlStartTag& tag, Open* open, const Open* pa
     // Most elements have no xml:base of their own: they share their parent's by index.
     open->base = parent ? parent->base : -1;
     if (tag.hasAttributes()) {
-        if (const auto base = tag.attribute("xml:base")) {
+        if (tag.attribute("xml:base", &m_scratch)) {
             const QUrl& outer = open->base < 0 ? m_address : m_bases[std::size_t(open->base)];
-            m_bases.push_back(outer.resolved(QUrl(QString::fromUtf8(base->trimmed()))));
+            m_bases.push_back(outer.resolved(QUrl(trimmedText(m_scratch))));
             open->base = int(m_bases.size()) - 1;
             open->ownsBase = true;
         }
@@ -408,8 +423,7 @@ void XmlFeedReader::endRecord(const Record& record) {
         if (link == nullptr || item.link.isEmpty()) {
             // A permanent guid is the item's address when it names no link.
             const Field* guid = field(kGuid);
-            if (guid != nullptr &&
-                guid->permaLink.value_or(QByteArray()).trimmed().toLower() != "false") {
+            if (guid != nullptr && (!guid->permaLink || guid->isPermaLink)) {
                 const QString text = textOf(*guid);
                 if (isWebUrl(text))
                     item.link = text;
@@ -435,7 +449,7 @@ void XmlFeedReader::endRecord(const Record& record) {
             m_feed.title = atomText(field(kTitle)).value_or(QStringLiteral("No Title"));
             m_feed.plainTitle = atomText(field(kTitle), true).value_or(QStringLiteral("No Title"));
             if (date != nullptr)
-                m_feed.buildDate = displayDate(textOf(*date));
+                m_feed.buildDate = displayDate(date->text);
             const Field* image = field(kLogo) ? field(kLogo) : field(kIcon);
             m_feed.imageUrl = textOr(image, QString());
             if (!link.isEmpty())
@@ -449,7 +463,7 @@ void XmlFeedReader::endRecord(const Record& record) {
         if (!link.isEmpty())
             item.link = link;
         if (date != nullptr)
-            item.date = displayDate(textOf(*date));
+            item.date = displayDate(date->text);
         std::optional<QString> description;
         const Field* content = field(kDescription);
         if (content == nullptr || !content->hasSrc)

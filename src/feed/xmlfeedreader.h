@@ -56,7 +56,7 @@ public:
         // The attributes read of it: a text's type and mode, a link's href (resolved against
         // the xml:base in force), a guid's isPermaLink.
         std::string type, mode, href;
-        std::optional<QByteArray> permaLink;
+        bool permaLink = false, isPermaLink = false; // has the attribute; it is not "false"
         bool hasSrc = false;
         int base = -1; // the xml:base in force, an index in m_bases; -1 when none
     };
@@ -111,6 +111,7 @@ private:
     std::deque<Record> m_records;
     int m_recordDepth = 0;
     Field* m_field = nullptr; // the field that takes the characters met now
+    mutable std::string m_scratch; // an attribute's value while it is looked at
     bool m_atom = false;
     QByteArray m_atomNamespace;
     bool m_hasFeedElement = false;

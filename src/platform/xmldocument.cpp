@@ -7,6 +7,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 
 #include <QDir>
@@ -1128,32 +1129,32 @@ const char* orEmpty(const unsigned char* text) {
 // An attribute value as libxml2 hands it to a reader that expands no entities: an
 // ampersand arrives as "&#38;", an entity reference as "&name;" (HTML names become their
 // characters; a document's own entities are not expanded).
-QByteArray attributeValue(const char* begin, const char* end) {
+void attributeValue(const char* begin, const char* end, std::string* out) {
+    out->clear();
     const void* amp = std::memchr(begin, '&', std::size_t(end - begin));
-    if (amp == nullptr)
-        return QByteArray(begin, end - begin);
-    QByteArray out;
-    out.reserve(end - begin);
+    if (amp == nullptr) {
+        out->append(begin, std::size_t(end - begin));
+        return;
+    }
     for (const char* p = begin; p < end;) {
         const char* semicolon = *p == '&' ? static_cast<const char*>(
                                                 std::memchr(p, ';', std::size_t(end - p)))
                                           : nullptr;
         if (semicolon == nullptr) {
-            out.append(*p++);
+            out->push_back(*p++);
             continue;
         }
         const std::string name(p + 1, semicolon);
         if (name == "#38")
-            out.append('&');
+            out->push_back('&');
         else if (const HtmlEntityRecords* records = findHtmlEntity(xc(name.c_str())))
-            out.append(records->utf8);
+            out->append(records->utf8.constData(), std::size_t(records->utf8.size()));
         p = semicolon + 1;
     }
-    return out;
 }
 
 // Attribute text as libxml2's serialiser writes it.
-void appendEscapedAttribute(std::string* out, const QByteArray& value) {
+void appendEscapedAttribute(std::string* out, std::string_view value) {
     for (const char c : value) {
         switch (c) {
         case '&': out->append("&amp;"); break;
@@ -1189,11 +1190,11 @@ bool XmlStartTag::isNamed(const char* namespaceUri, const char* localName) const
     return hasLocalName(localName) && std::strcmp(orEmpty(m_uri), namespaceUri) == 0;
 }
 
-std::optional<QByteArray> XmlStartTag::attribute(const char* name) const {
+bool XmlStartTag::attribute(const char* name, std::string* value) const {
     const char* colon = std::strchr(name, ':');
     const QByteArrayView prefix(name, colon ? colon - name : 0);
     const char* local = colon ? colon + 1 : name;
-    int anyNamespace = -1;
+    int found = -1;
     for (int i = 0; i < m_attributeCount; ++i) {
         const unsigned char* const* attr = m_attributes + 5 * i;
         if (std::strcmp(orEmpty(attr[0]), local) != 0)
@@ -1202,18 +1203,20 @@ std::optional<QByteArray> XmlStartTag::attribute(const char* name) const {
             if (attr[1] == nullptr || prefix != orEmpty(attr[1]))
                 continue;
         } else if (attr[1] != nullptr) {
-            if (anyNamespace < 0)
-                anyNamespace = i;
+            if (found < 0)
+                found = i;
             continue;
         }
-        anyNamespace = i;
+        found = i;
         break;
     }
-    if (anyNamespace < 0)
-        return std::nullopt;
-    const unsigned char* const* attr = m_attributes + 5 * anyNamespace;
-    return attributeValue(reinterpret_cast<const char*>(attr[3]),
-                          reinterpret_cast<const char*>(attr[4]));
+    if (found < 0)
+        return false;
+    const unsigned char* const* attr = m_attributes + 5 * found;
+    if (value != nullptr)
+        attributeValue(reinterpret_cast<const char*>(attr[3]),
+                       reinterpret_cast<const char*>(attr[4]), value);
+    return true;
 }
 
 void XmlStartTag::appendXml(std::string* out) const {
@@ -1226,7 +1229,7 @@ void XmlStartTag::appendXml(std::string* out) const {
             out->append(orEmpty(m_namespaces[2 * i]));
         }
         out->append("=\"");
-        appendEscapedAttribute(out, QByteArray(orEmpty(m_namespaces[2 * i + 1])));
+        appendEscapedAttribute(out, orEmpty(m_namespaces[2 * i + 1]));
         out->push_back('"');
     }
     for (int i = 0; i < m_attributeCount; ++i) {
@@ -1234,8 +1237,10 @@ void XmlStartTag::appendXml(std::string* out) const {
         out->push_back(' ');
         appendQualifiedName(out, attr[1], attr[0]);
         out->append("=\"");
-        appendEscapedAttribute(out, attributeValue(reinterpret_cast<const char*>(attr[3]),
-                                                   reinterpret_cast<const char*>(attr[4])));
+        std::string value;
+        attributeValue(reinterpret_cast<const char*>(attr[3]),
+                       reinterpret_cast<const char*>(attr[4]), &value);
+        appendEscapedAttribute(out, value);
         out->push_back('"');
     }
 }

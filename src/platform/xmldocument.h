@@ -108,10 +108,10 @@ public:
     // This local name in this namespace ("" asks for no namespace), whatever the prefix.
     bool isNamed(const char* namespaceUri, const char* localName) const;
     bool hasAttributes() const { return m_attributeCount > 0; }
-    // The attribute's value (UTF-8, references resolved), or nullopt when there is no such
-    // attribute. "prefix:local" matches a namespaced attribute; a plain name prefers the
-    // attribute without a namespace.
-    std::optional<QByteArray> attribute(const char* name) const;
+    // Whether the element has the attribute; if so, and value is given, *value becomes its
+    // text (UTF-8, references resolved). "prefix:local" matches a namespaced attribute; a
+    // plain name prefers the attribute without a namespace.
+    bool attribute(const char* name, std::string* value = nullptr) const;
     // The start tag as XML, "<prefix:name xmlns:p=\"...\" a=\"...\"", without its closing
     // ">" or "/>": the namespaces declared on it, then its attributes, their values escaped.
     void appendXml(std::string* out) const;
