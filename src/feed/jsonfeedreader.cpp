@@ -37,22 +37,13 @@ QString asXmlText(QString text) {
     return text;
 }
 
-void appendUtf8(std::string* out, char32_t c) {
+void appendCharacter(std::string* out, char32_t c) {
     if (c < 0x80) {
         out->push_back(char(c));
-    } else if (c < 0x800) {
-        out->push_back(char(0xC0 | (c >> 6)));
-        out->push_back(char(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-        out->push_back(char(0xE0 | (c >> 12)));
-        out->push_back(char(0x80 | ((c >> 6) & 0x3F)));
-        out->push_back(char(0x80 | (c & 0x3F)));
-    } else {
-        out->push_back(char(0xF0 | (c >> 18)));
-        out->push_back(char(0x80 | ((c >> 12) & 0x3F)));
-        out->push_back(char(0x80 | ((c >> 6) & 0x3F)));
-        out->push_back(char(0x80 | (c & 0x3F)));
+        return;
     }
+    const QByteArray utf8 = QStringView(QChar::fromUcs4(c)).toUtf8();
+    out->append(utf8.constData(), std::size_t(utf8.size()));
 }
 
 // A JSON reader over the document's bytes that keeps nothing itself: the feed reader
@@ -221,7 +212,7 @@ bool JsonScanner::readString(std::string* out) {
             continue;
         }
         if (into != nullptr)
-            appendUtf8(into, c);
+            appendCharacter(into, c);
     }
 }
 
