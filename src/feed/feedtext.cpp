@@ -1,6 +1,5 @@
 #include "feedtext.h"
 
-#include <QDate>
 #include <QRegularExpression>
 
 namespace quorvel {
@@ -47,11 +46,29 @@ bool skip(const Text& text, qsizetype* at, char16_t c) {
     return false;
 }
 
+// Computed here: QDate goes through its calendar system for each date, at many times
+// the cost of the rest of the conversion.
+bool isValidDate(int year, int month, int day) {
+    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (year < 1 || month < 1 || month > 12 || day < 1)
+        return false;
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return day <= days[month - 1] + (month == 2 && leap ? 1 : 0);
+}
+
+// 0 for Sunday to 6 for Saturday, in the Gregorian calendar.
+int dayOfWeek(int year, int month, int day) {
+    static const int offsets[] = {0, 3, 2, 5, 0, 3, 5, 1, 4, 6, 2, 4};
+    if (month < 3)
+        --year;
+    return (year + year / 4 - year / 100 + year / 400 + offsets[month - 1] + day) % 7;
+}
+
 // The date written as RSS writes dates, or an empty string when the text is no RFC 3339
 // date-time. Text: a view whose characters compare with char16_t (UTF-16 or ASCII).
 template <typename Text>
 QString rssDate(const Text& text) {
-    static const char* const days[] = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
+    static const char* const days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
     static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     const qsizetype size = qsizetype(text.size());
@@ -94,9 +111,8 @@ QString rssDate(const Text& text) {
             }
         }
     }
-    const QDate date(year, month, day);
-    if (!ok || at != size || !date.isValid() || hour > 23 || minute > 59 || second > 60 ||
-        offsetHours > 23 || offsetMinutes > 59)
+    if (!ok || at != size || !isValidDate(year, month, day) || hour > 23 || minute > 59 ||
+        second > 60 || offsetHours > 23 || offsetMinutes > 59)
         return QString();
     // Written by hand: every number has its fixed width here, and printf would cost more
     // than the rest of the conversion.
@@ -111,7 +127,7 @@ QString rssDate(const Text& text) {
             at16[i] = char16_t(u'0' + value % 10);
         at16 += width;
     };
-    put(days[date.dayOfWeek() - 1]);
+    put(days[dayOfWeek(year, month, day)]);
     put(", ");
     number(day, 2);
     *at16++ = u' ';

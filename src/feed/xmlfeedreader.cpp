@@ -1,6 +1,7 @@
 #include "xmlfeedreader.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string_view>
 
 #include "feed/feedtext.h"
@@ -160,7 +161,9 @@ bool XmlFeedReader::stopped() const {
 
 int XmlFeedReader::fieldOf(const Record& record, const XmlStartTag& tag) const {
     if (m_atom) {
-        auto is = [&](const char* name) { return tag.isNamed(m_atomNamespace.constData(), name); };
+        if (!tag.inNamespace(m_atomNamespace.constData()))
+            return -1;
+        auto is = [&](const char* name) { return tag.hasLocalName(name); };
         if (is("title"))
             return kTitle;
         if (is("link")) {
@@ -271,10 +274,26 @@ void XmlFeedReader::startField(Record* record, int kind, const XmlStartTag& tag,
         if (field.permaLink)
             field.isPermaLink = lowerTrimmed(m_scratch) != "false";
     } else if (m_atom) {
-        tag.attribute("type", &field.type);
-        tag.attribute("mode", &field.mode);
-        tag.attribute("href", &field.href);
-        field.hasSrc = tag.attribute("src");
+        // One pass over the attributes: an attribute without a prefix wins over one with.
+        unsigned seen = 0, unprefixed = 0;
+        for (int i = 0; i < tag.attributeCount(); ++i) {
+            const char* name = tag.attributeLocalName(i);
+            const unsigned bit = !std::strcmp(name, "type")   ? 1u
+                                 : !std::strcmp(name, "mode") ? 2u
+                                 : !std::strcmp(name, "href") ? 4u
+                                 : !std::strcmp(name, "src")  ? 8u
+                                                              : 0u;
+            const bool prefixed = tag.attributeHasPrefix(i);
+            if (bit == 0 || (unprefixed & bit) || (prefixed && (seen & bit)))
+                continue;
+            seen |= bit;
+            if (!prefixed)
+                unprefixed |= bit;
+            if (bit == 8u)
+                field.hasSrc = true;
+            else
+                tag.attributeValue(i, bit == 1u ? &field.type : bit == 2u ? &field.mode : &field.href);
+        }
     }
 }
 

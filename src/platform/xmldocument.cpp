@@ -1129,7 +1129,7 @@ const char* orEmpty(const unsigned char* text) {
 // An attribute value as libxml2 hands it to a reader that expands no entities: an
 // ampersand arrives as "&#38;", an entity reference as "&name;" (HTML names become their
 // characters; a document's own entities are not expanded).
-void attributeValue(const char* begin, const char* end, std::string* out) {
+void decodeAttributeValue(const char* begin, const char* end, std::string* out) {
     out->clear();
     const void* amp = std::memchr(begin, '&', std::size_t(end - begin));
     if (amp == nullptr) {
@@ -1187,7 +1187,20 @@ bool XmlStartTag::hasLocalName(const char* localName) const {
 }
 
 bool XmlStartTag::isNamed(const char* namespaceUri, const char* localName) const {
-    return hasLocalName(localName) && std::strcmp(orEmpty(m_uri), namespaceUri) == 0;
+    return hasLocalName(localName) && inNamespace(namespaceUri);
+}
+
+bool XmlStartTag::inNamespace(const char* namespaceUri) const {
+    return std::strcmp(orEmpty(m_uri), namespaceUri) == 0;
+}
+
+const char* XmlStartTag::attributeLocalName(int i) const {
+    return orEmpty(m_attributes[5 * i]);
+}
+
+void XmlStartTag::attributeValue(int i, std::string* value) const {
+    decodeAttributeValue(reinterpret_cast<const char*>(m_attributes[5 * i + 3]),
+                         reinterpret_cast<const char*>(m_attributes[5 * i + 4]), value);
 }
 
 bool XmlStartTag::attribute(const char* name, std::string* value) const {
@@ -1212,10 +1225,8 @@ bool XmlStartTag::attribute(const char* name, std::string* value) const {
     }
     if (found < 0)
         return false;
-    const unsigned char* const* attr = m_attributes + 5 * found;
     if (value != nullptr)
-        attributeValue(reinterpret_cast<const char*>(attr[3]),
-                       reinterpret_cast<const char*>(attr[4]), value);
+        attributeValue(found, value);
     return true;
 }
 
@@ -1238,8 +1249,7 @@ void XmlStartTag::appendXml(std::string* out) const {
         appendQualifiedName(out, attr[1], attr[0]);
         out->append("=\"");
         std::string value;
-        attributeValue(reinterpret_cast<const char*>(attr[3]),
-                       reinterpret_cast<const char*>(attr[4]), &value);
+        attributeValue(i, &value);
         appendEscapedAttribute(out, value);
         out->push_back('"');
     }

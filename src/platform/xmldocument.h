@@ -107,7 +107,14 @@ public:
     bool hasLocalName(const char* localName) const;
     // This local name in this namespace ("" asks for no namespace), whatever the prefix.
     bool isNamed(const char* namespaceUri, const char* localName) const;
+    // Whether the element is in this namespace ("" for none).
+    bool inNamespace(const char* namespaceUri) const;
     bool hasAttributes() const { return m_attributeCount > 0; }
+    // The attributes one by one, in document order.
+    int attributeCount() const { return m_attributeCount; }
+    const char* attributeLocalName(int i) const;
+    bool attributeHasPrefix(int i) const { return m_attributes[5 * i + 1] != nullptr; }
+    void attributeValue(int i, std::string* value) const;
     // Whether the element has the attribute; if so, and value is given, *value becomes its
     // text (UTF-8, references resolved). "prefix:local" matches a namespaced attribute; a
     // plain name prefers the attribute without a namespace.
