@@ -262,7 +262,8 @@ void XmlFeedReader::startField(Record* record, int kind, const XmlStartTag& tag,
     field.href.clear();
     field.permaLink = field.isPermaLink = false;
     field.hasSrc = false;
-    field.base = -1;
+    if (!field.base.isEmpty())
+        field.base.clear();
     open->role = Role::Field;
     open->insideField = true;
     open->markup = m_atom;
@@ -327,7 +328,8 @@ void XmlFeedReader::startAtom(const XmlStartTag& tag, Open* open, const Open* pa
         }
     }
     if (open->role == Role::Field) {
-        m_field->base = open->base;
+        if (open->base >= 0)
+            m_field->base = m_bases[std::size_t(open->base)];
         // Resolved here, where the xml:base of every ancestor is known; without one the
         // page resolves the link against the feed's address.
         if (open->base >= 0 && tag.hasLocalName("link") && tag.attribute("href")) {
@@ -487,10 +489,15 @@ void XmlFeedReader::endRecord(const Record& record) {
         const Field* content = field(kDescription);
         if (content == nullptr || !content->hasSrc)
             description = atomText(content);
-        if (!description)
-            description = atomText(field(kSummary));
-        if (description)
+        const Field* from = content;
+        if (!description) {
+            from = field(kSummary);
+            description = atomText(from);
+        }
+        if (description) {
             item.description = *description;
+            item.base = from->base;
+        }
         m_kept[1][std::size_t(record.slot)] = std::move(item);
         break;
     }

@@ -58,7 +58,7 @@ public:
         std::string type, mode, href;
         bool permaLink = false, isPermaLink = false; // has the attribute; it is not "false"
         bool hasSrc = false;
-        int base = -1; // the xml:base in force, an index in m_bases; -1 when none
+        QUrl base; // Atom: the xml:base in force at its start; empty when none
     };
 
 private:
@@ -84,7 +84,7 @@ private:
         bool tagOpen = false;     // markup: its start tag still waits for ">" or "/>"
         bool fieldChild = false;  // markup: a child element of the field itself
         int record = -1;          // records: the index in m_records
-        int base = -1;            // Atom: the xml:base in force (see Field::base)
+        int base = -1;            // Atom: the xml:base in force, an index in m_bases; -1: none
         bool ownsBase = false;    // ... and it is this element's own
         const char* prefix = nullptr;    // markup: the element's name, to end it
         const char* localName = nullptr;

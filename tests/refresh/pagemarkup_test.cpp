@@ -2,6 +2,7 @@
 
 #include "feed/feedparser.h"
 #include "refresh/pagemarkup.h"
+#include "testfiles.h"
 
 namespace quorvel {
 namespace {
@@ -127,6 +128,18 @@ TEST(PageMarkup, RelativeUrlsResolveAgainstWhereTheFeedWasFetched) {
                             "<a href='https://r.example/feed/posts/1'",
                             "<img src=\"https://r.example/feed/p.png\">", "<a href='#'"})
         EXPECT_NE(relative.find(url), std::string::npos) << url;
+}
+
+TEST(PageMarkup, RelativeUrlsInAtomContentResolveAgainstItsXmlBase) {
+    const std::string page =
+        render(test::readFile(QUORVEL_TEST_DATA "/feeds/atom/content-base.xml"), 10, false, true,
+               QUrl("http://fetched.example/feeds/atom.xml"))
+            .page;
+    for (const char* url : {"href=\"http://fetched.example/feeds/sub/posts/one.html\"",
+                            "src=\"http://fetched.example/img/two.png\"",
+                            "src=\"http://cdn.example/three.png\"",
+                            "src=\"http://fetched.example/feeds/sub/four.png\""})
+        EXPECT_NE(page.find(url), std::string::npos) << url;
 }
 
 } // namespace
