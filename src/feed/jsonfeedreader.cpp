@@ -162,14 +162,14 @@ bool JsonScanner::readString(std::string* out) {
         out->clear();
     std::string* into = out; // null once the kept text is long enough
     for (;;) {
-        if (into != nullptr && into->size() > kMaxKeptString)
+        if (into != nullptr && into->size() >= kMaxKeptString)
             into = nullptr;
         // A run of plain characters at once.
         const char* run = m_at;
         while (m_at != m_end && *m_at != '"' && *m_at != '\\')
             ++m_at;
         if (into != nullptr)
-            into->append(run, std::size_t(m_at - run));
+            into->append(run, std::min(std::size_t(m_at - run), kMaxKeptString - into->size()));
         if (m_at == m_end)
             return fail(); // cut off
         if (*m_at++ == '"')
