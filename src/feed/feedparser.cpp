@@ -102,7 +102,6 @@ FeedParseResult parseFeed(const QByteArray& body, const FeedParseOptions& option
     }
     if (!read)
         return result;
-    recovered.finishOpenElements();
     if (recovered.hasFeedElement() && recovered.itemsSeen() > 0) {
         result.feed = recovered.takeFeed();
         result.status = FeedParseStatus::Loaded;

@@ -539,7 +539,7 @@ void XmlFeedReader::endElement() {
     takesText = !m_open.empty() && m_open.back().insideField;
 }
 
-void XmlFeedReader::finishOpenElements() {
+void XmlFeedReader::documentEnded() {
     while (!m_open.empty())
         endElement();
 }

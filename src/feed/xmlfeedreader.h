@@ -31,9 +31,8 @@ public:
     void endElement() override;
     void characters(const char* utf8, int length) override;
     bool stopped() const override;
-
     // Takes in the elements a recovered document left open.
-    void finishOpenElements();
+    void documentEnded() override;
 
     // A channel element (RSS) or a feed root element (Atom) was met.
     bool hasFeedElement() const { return m_hasFeedElement; }

@@ -1382,6 +1382,7 @@ bool XmlDocument::stream(const QByteArray& bytes, const XmlParseOptions& options
         return false;
     attachStream(ctxt, &state, reader);
     xmlParseDocument(ctxt);
+    reader->documentEnded();
     const bool stopped = reader->stopped();
     const bool ok = (ctxt->wellFormed || options.recover) && !stopped && state.sawElement;
     // The document holds only what the prolog declared (entities, the DTD).

@@ -143,6 +143,8 @@ public:
     virtual void startElement(const XmlStartTag& tag) = 0;
     virtual void endElement() = 0;
     virtual void characters(const char* utf8, int length) = 0;
+    // The parse is over, read to its end or not; the names handed out are still valid.
+    virtual void documentEnded() {}
     // Polled as elements end: true stops the parse, which then fails.
     virtual bool stopped() const { return false; }
     // Whether characters() is called at all; the reader sets it as its needs change (most

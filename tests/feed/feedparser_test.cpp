@@ -103,6 +103,12 @@ TEST(AtomFeed, DescriptionComesFromContentElseSummaryByType) {
         << "an entry's fields start afresh; XHTML is written back as XML, CDATA as text";
 }
 
+TEST(AtomFeed, ACutOffEntryHasItsOpenMarkupClosed) {
+    EXPECT_EQ(field(loaded("atom/cut-off-in-xhtml.xml"), &FeedItem::description),
+              QStringList({"<p>One</p>",
+                           "<p>Two <x:b xmlns:x=\"http://www.w3.org/1999/xhtml\">bold</x:b></p>"}));
+}
+
 TEST(AtomFeed, VersionZeroThreeAndAFeedWithoutNamespaceRead) {
     const Feed old = loaded("atom/atom03.xml");
     EXPECT_EQ(old.title, "Old &amp; gold");
