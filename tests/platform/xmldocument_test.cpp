@@ -119,6 +119,16 @@ TEST(XmlDocument, BadUtf8BecomesReplacementCharactersAndLegacyEncodingsDecode) {
     EXPECT_FALSE(error.isEmpty());
 }
 
+TEST(XmlDocument, AnInvalidByteIsFoundWhereverItLiesInALongAsciiRun) {
+    for (int at = 0; at < 17; ++at) {
+        const QByteArray text = QByteArray(at, 'a') + "\xff" + QByteArray(20, 'b');
+        XmlDocument doc = XmlDocument::parse("<r>" + text + "</r>");
+        ASSERT_FALSE(doc.isNull()) << at;
+        EXPECT_EQ(doc.documentElement().text(),
+                  QString(at, u'a') + QChar(0xFFFD) + QString(20, u'b')) << at;
+    }
+}
+
 TEST(XmlDocument, TextIsTrimmedAndAMissingAttributeDiffersFromAnEmptyOne) {
     const XmlDocument doc = XmlDocument::parse(
         "<r url=''>\n  <a> one <b>two</b><![CDATA[ <three> ]]><!-- no --><?pi no?>\n</a>\t</r>");
