@@ -394,7 +394,10 @@ void XmlFeedReader::startElement(const XmlStartTag& tag) {
             startMarkupElement(tag, &open, *parent);
     } else if (parent->record >= 0) {
         Record& record = m_records[std::size_t(parent->record)];
-        const int kind = fieldOf(record, tag);
+        // An item past the article limit is counted, never read.
+        const bool unread = record.slot < 0 && (record.role == Role::Item ||
+                                                record.role == Role::AtomEntry);
+        const int kind = unread ? -1 : fieldOf(record, tag);
         if (kind >= 0 && !(record.fieldsKept & (1u << kind)))
             startField(&record, kind, tag, &open);
     }
