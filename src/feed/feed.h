@@ -3,6 +3,7 @@
 #include <vector>
 
 #include <QString>
+#include <QUrl>
 
 namespace quorvel {
 
@@ -21,6 +22,9 @@ struct FeedItem {
     QString link = QStringLiteral("#");               // a URL, possibly relative
     QString date;                                     // shown as it stands; empty when missing
     QString description = QStringLiteral("No Description");
+    // What relative URLs in the description resolve against, itself relative to the feed's
+    // address (an Atom entry's xml:base); empty: the feed's address.
+    QUrl base;
 };
 
 // One fetched feed, whatever its format: what the page and the OPML export read of it.

@@ -79,8 +79,7 @@ FeedParseResult parseFeed(const QByteArray& body, const FeedParseOptions& option
     xml.httpCharset = options.httpCharset;
     xml.guessWindows1252 = true;
     XmlFeedReader strict(options.articleLimit, options.address, options.cancel);
-    xml.sink = &strict;
-    if (!XmlDocument::parse(bytes, xml, &result.error).isNull()) {
+    if (XmlDocument::stream(bytes, xml, &strict, &result.error)) {
         result.feed = strict.takeFeed();
         result.status = result.feed.format == FeedFormat::None ? FeedParseStatus::NotAFeed
                                                                : FeedParseStatus::Loaded;
@@ -95,16 +94,14 @@ FeedParseResult parseFeed(const QByteArray& body, const FeedParseOptions& option
     // What most readers show of a damaged document: as much as libxml2 recovers, when
     // that is a feed with items.
     XmlFeedReader recovered(options.articleLimit, options.address, options.cancel);
-    xml.sink = &recovered;
     xml.recover = true;
-    const XmlDocument document = XmlDocument::parse(withStrayAmpersandsEscaped(bytes), xml);
+    const bool read = XmlDocument::stream(withStrayAmpersandsEscaped(bytes), xml, &recovered);
     if (isCancelled(options)) {
         result.status = FeedParseStatus::Cancelled;
         return result;
     }
-    if (document.isNull())
+    if (!read)
         return result;
-    recovered.finishOpenElements();
     if (recovered.hasFeedElement() && recovered.itemsSeen() > 0) {
         result.feed = recovered.takeFeed();
         result.status = FeedParseStatus::Loaded;

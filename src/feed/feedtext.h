@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string_view>
+
 #include <QString>
 
 namespace quorvel {
@@ -16,5 +18,7 @@ QString escapeHtmlTextKeepingReferences(const QString& text);
 // offset kept, "Z" as +0000, fractions of a second dropped, English names). A date alone
 // reads as midnight UTC. Text that is no such date comes back escaped, as it stands.
 QString displayDate(const QString& rfc3339);
+// The same for UTF-8 text, as a feed's bytes hold it.
+QString displayDate(std::string_view rfc3339);
 
 } // namespace quorvel

@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 
 #include <QDir>
@@ -72,7 +74,12 @@ int validSequenceLength(const unsigned char* p, const unsigned char* end) {
 const unsigned char* firstInvalidUtf8(const unsigned char* p, const unsigned char* end) {
     while (p < end) {
         if (*p < 0x80) {
-            ++p;
+            // Most documents are mostly ASCII: skip it eight bytes at a time.
+            std::uint64_t word;
+            while (end - p >= 8 && (std::memcpy(&word, p, 8), (word & 0x8080808080808080u) == 0))
+                p += 8;
+            if (p < end && *p < 0x80)
+                ++p;
             continue;
         }
         const int n = validSequenceLength(p, end);
@@ -244,19 +251,11 @@ struct ParseState {
     QString error;
     bool haveFatal = false;
     bool htmlEntityInAttribute = false;
-    // Set when a sink watches: the document's own parser context (entity texts are parsed
-    // in contexts of their own, which the sink never sees) and the handlers it wraps.
+    // Set for a stream: the document's own parser context (entity texts are parsed in
+    // contexts of their own, which the reader never sees) and the reader.
     xmlParserCtxtPtr mainContext = nullptr;
-    XmlParseSink* sink = nullptr;
-    startElementNsSAX2Func startElement = nullptr;
-    endElementNsSAX2Func endElement = nullptr;
-    charactersSAXFunc characters = nullptr;
-    charactersSAXFunc whitespace = nullptr;
-    charactersSAXFunc cdata = nullptr; // a cdataBlockSAXFunc: the same signature
-    // The sink's answer for the open element, asked once per run of character data (an
-    // entity reference splits a text into many): null until the next element event.
-    xmlNodePtr textParent = nullptr;
-    bool textKept = false;
+    XmlStreamReader* stream = nullptr;
+    bool sawElement = false;
 };
 
 ParseState* stateOf(void* userData) {
@@ -348,100 +347,50 @@ void resolveHtmlEntitiesInAttributes(xmlDocPtr doc, xmlNodePtr node) {
     }
 }
 
-// ---- the sink's hooks -------------------------------------------------------------------
+// ---- the stream's hooks ---------------------------------------------------------------
 
-// The parse state when userData is the document's own context with a sink, else null.
-ParseState* sinkStateOf(void* userData) {
+// The parse state when userData is the document's own context of a stream, else null.
+ParseState* streamStateOf(void* userData) {
     ParseState* state = stateOf(userData);
-    return state != nullptr && state->sink != nullptr && state->mainContext == userData ? state
-                                                                                         : nullptr;
+    return state != nullptr && state->mainContext == userData ? state : nullptr;
 }
 
-void sinkStartElement(void* ctx, const xmlChar* localname, const xmlChar* prefix,
-                      const xmlChar* uri, int nbNamespaces, const xmlChar** namespaces,
-                      int nbAttributes, int nbDefaulted, const xmlChar** attributes) {
-    ParseState* state = stateOf(ctx);
-    state->startElement(ctx, localname, prefix, uri, nbNamespaces, namespaces, nbAttributes,
-                        nbDefaulted, attributes);
-    if (sinkStateOf(ctx) == nullptr)
-        return;
-    auto* ctxt = static_cast<xmlParserCtxtPtr>(ctx);
-    xmlNodePtr node = ctxt->node;
-    state->textParent = nullptr;
-    if (node == nullptr)
-        return;
-    // Resolved at once, so that the sink reads the attributes as the document means them.
-    if (state->htmlEntityInAttribute)
-        resolveHtmlEntitiesInElementAttributes(ctxt->myDoc, node);
-    state->sink->elementStarted(XmlNode(node));
-}
-
-void sinkEndElement(void* ctx, const xmlChar* localname, const xmlChar* prefix,
-                    const xmlChar* uri) {
-    ParseState* state = stateOf(ctx);
-    auto* ctxt = static_cast<xmlParserCtxtPtr>(ctx);
-    xmlNodePtr node = ctxt->node;
-    state->endElement(ctx, localname, prefix, uri);
-    state->textParent = nullptr;
-    if (sinkStateOf(ctx) == nullptr || node == nullptr || node->type != XML_ELEMENT_NODE)
-        return;
-    const bool isRoot = node->parent == nullptr || node->parent->type != XML_ELEMENT_NODE;
-    if (state->sink->elementEnded(XmlNode(node)) && !isRoot && ctxt->node != node) {
-        xmlUnlinkNode(node);
-        xmlFreeNode(node);
-        // The tree builder appends the next characters to the parent's last text node
-        // through its cached length of the text node it made last; with the element gone,
-        // a text node may be last again, and the cache would not describe it. Zero makes
-        // it append by the text's real length.
-        ctxt->nodemem = 0;
-        ctxt->nodelen = 0;
+void streamStartElement(void* ctx, const xmlChar* localname, const xmlChar* prefix,
+                        const xmlChar* uri, int nbNamespaces, const xmlChar** namespaces,
+                        int nbAttributes, int nbDefaulted, const xmlChar** attributes) {
+    if (ParseState* state = streamStateOf(ctx)) {
+        state->sawElement = true;
+        state->stream->startElement(XmlStartTag(localname, prefix, uri, nbNamespaces, namespaces,
+                                                nbAttributes - nbDefaulted, attributes));
     }
-    if (state->sink->stopped())
-        xmlStopParser(ctxt);
 }
 
-// Passes character data on to the tree builder's handler unless the sink drops it.
-void sinkText(void* ctx, const xmlChar* text, int length, charactersSAXFunc ParseState::*handler) {
-    ParseState* state = stateOf(ctx);
-    if (sinkStateOf(ctx) != nullptr) {
-        xmlNodePtr parent = static_cast<xmlParserCtxtPtr>(ctx)->node;
-        if (parent == nullptr || parent != state->textParent) {
-            state->textParent = parent;
-            state->textKept = state->sink->keepsText(XmlNode(parent));
-        }
-        if (!state->textKept)
-            return;
+void streamEndElement(void* ctx, const xmlChar*, const xmlChar*, const xmlChar*) {
+    if (ParseState* state = streamStateOf(ctx)) {
+        state->stream->endElement();
+        if (state->stream->stopped())
+            xmlStopParser(static_cast<xmlParserCtxtPtr>(ctx));
     }
-    if (charactersSAXFunc pass = state->*handler)
-        pass(ctx, text, length);
 }
 
-void sinkCharacters(void* ctx, const xmlChar* text, int length) {
-    sinkText(ctx, text, length, &ParseState::characters);
-}
-void sinkWhitespace(void* ctx, const xmlChar* text, int length) {
-    sinkText(ctx, text, length, &ParseState::whitespace);
-}
-void sinkCdata(void* ctx, const xmlChar* text, int length) {
-    sinkText(ctx, text, length, &ParseState::cdata);
+void streamCharacters(void* ctx, const xmlChar* text, int length) {
+    ParseState* state = streamStateOf(ctx);
+    if (state != nullptr && state->stream->takesText)
+        state->stream->characters(reinterpret_cast<const char*>(text), length);
 }
 
-// Routes the element and text events through the sink; comments and processing
-// instructions are not kept at all.
-void attachSink(xmlParserCtxtPtr ctxt, ParseState* state, XmlParseSink* sink) {
-    state->sink = sink;
+// Routes element and text events to the reader instead of the tree builder; comments,
+// processing instructions and entity references go nowhere.
+void attachStream(xmlParserCtxtPtr ctxt, ParseState* state, XmlStreamReader* reader) {
+    state->stream = reader;
     state->mainContext = ctxt;
     xmlSAXHandlerPtr sax = ctxt->sax;
-    state->startElement = sax->startElementNs;
-    state->endElement = sax->endElementNs;
-    state->characters = sax->characters;
-    state->whitespace = sax->ignorableWhitespace;
-    state->cdata = sax->cdataBlock;
-    sax->startElementNs = sinkStartElement;
-    sax->endElementNs = sinkEndElement;
-    sax->characters = sinkCharacters;
-    sax->ignorableWhitespace = sinkWhitespace;
-    sax->cdataBlock = sinkCdata;
+    sax->startElementNs = streamStartElement;
+    sax->endElementNs = streamEndElement;
+    sax->characters = streamCharacters;
+    sax->ignorableWhitespace = streamCharacters;
+    sax->cdataBlock = streamCharacters;
+    sax->reference = nullptr;
     sax->comment = nullptr;
     sax->processingInstruction = nullptr;
 }
@@ -1169,6 +1118,143 @@ std::vector<XmlNode> XmlNode::selectNodes(const QString& xpath) const {
 
 // ---- XmlDocument ----------------------------------------------------------------------
 
+// ---- XmlStartTag ------------------------------------------------------------------------
+
+namespace {
+
+const char* orEmpty(const unsigned char* text) {
+    return text ? reinterpret_cast<const char*>(text) : "";
+}
+
+// An attribute value as libxml2 hands it to a reader that expands no entities: an
+// ampersand arrives as "&#38;", an entity reference as "&name;" (HTML names become their
+// characters; a document's own entities are not expanded).
+void decodeAttributeValue(const char* begin, const char* end, std::string* out) {
+    out->clear();
+    const void* amp = std::memchr(begin, '&', std::size_t(end - begin));
+    if (amp == nullptr) {
+        out->append(begin, std::size_t(end - begin));
+        return;
+    }
+    for (const char* p = begin; p < end;) {
+        const char* semicolon = *p == '&' ? static_cast<const char*>(
+                                                std::memchr(p, ';', std::size_t(end - p)))
+                                          : nullptr;
+        if (semicolon == nullptr) {
+            out->push_back(*p++);
+            continue;
+        }
+        const std::string name(p + 1, semicolon);
+        if (name == "#38")
+            out->push_back('&');
+        else if (const HtmlEntityRecords* records = findHtmlEntity(xc(name.c_str())))
+            out->append(records->utf8.constData(), std::size_t(records->utf8.size()));
+        p = semicolon + 1;
+    }
+}
+
+// Attribute text as libxml2's serialiser writes it.
+void appendEscapedAttribute(std::string* out, std::string_view value) {
+    for (const char c : value) {
+        switch (c) {
+        case '&': out->append("&amp;"); break;
+        case '<': out->append("&lt;"); break;
+        case '>': out->append("&gt;"); break;
+        case '"': out->append("&quot;"); break;
+        case '\n': out->append("&#10;"); break;
+        case '\r': out->append("&#13;"); break;
+        case '\t': out->append("&#9;"); break;
+        default: out->push_back(c);
+        }
+    }
+}
+
+void appendQualifiedName(std::string* out, const unsigned char* prefix,
+                         const unsigned char* localName) {
+    if (prefix != nullptr) {
+        out->append(orEmpty(prefix));
+        out->push_back(':');
+    }
+    out->append(orEmpty(localName));
+}
+
+} // namespace
+
+bool XmlStartTag::hasLocalName(const char* localName) const {
+    const char* name = this->localName();
+    // Most names differ in their first letter; check it before calling strcmp.
+    return name[0] == localName[0] && std::strcmp(name, localName) == 0;
+}
+
+bool XmlStartTag::isNamed(const char* namespaceUri, const char* localName) const {
+    return hasLocalName(localName) && inNamespace(namespaceUri);
+}
+
+bool XmlStartTag::inNamespace(const char* namespaceUri) const {
+    return std::strcmp(orEmpty(m_uri), namespaceUri) == 0;
+}
+
+const char* XmlStartTag::attributeLocalName(int i) const {
+    return orEmpty(m_attributes[5 * i]);
+}
+
+void XmlStartTag::attributeValue(int i, std::string* value) const {
+    decodeAttributeValue(reinterpret_cast<const char*>(m_attributes[5 * i + 3]),
+                         reinterpret_cast<const char*>(m_attributes[5 * i + 4]), value);
+}
+
+bool XmlStartTag::attribute(const char* name, std::string* value) const {
+    const char* colon = std::strchr(name, ':');
+    const QByteArrayView prefix(name, colon ? colon - name : 0);
+    const char* local = colon ? colon + 1 : name;
+    int found = -1;
+    for (int i = 0; i < m_attributeCount; ++i) {
+        const unsigned char* const* attr = m_attributes + 5 * i;
+        if (std::strcmp(orEmpty(attr[0]), local) != 0)
+            continue;
+        if (colon != nullptr) {
+            if (attr[1] == nullptr || prefix != orEmpty(attr[1]))
+                continue;
+        } else if (attr[1] != nullptr) {
+            if (found < 0)
+                found = i;
+            continue;
+        }
+        found = i;
+        break;
+    }
+    if (found < 0)
+        return false;
+    if (value != nullptr)
+        attributeValue(found, value);
+    return true;
+}
+
+void XmlStartTag::appendXml(std::string* out) const {
+    out->push_back('<');
+    appendQualifiedName(out, m_prefix, m_localName);
+    for (int i = 0; i < m_namespaceCount; ++i) {
+        out->append(" xmlns");
+        if (m_namespaces[2 * i] != nullptr) {
+            out->push_back(':');
+            out->append(orEmpty(m_namespaces[2 * i]));
+        }
+        out->append("=\"");
+        appendEscapedAttribute(out, orEmpty(m_namespaces[2 * i + 1]));
+        out->push_back('"');
+    }
+    for (int i = 0; i < m_attributeCount; ++i) {
+        const unsigned char* const* attr = m_attributes + 5 * i;
+        out->push_back(' ');
+        appendQualifiedName(out, attr[1], attr[0]);
+        out->append("=\"");
+        std::string value;
+        attributeValue(i, &value);
+        appendEscapedAttribute(out, value);
+        out->push_back('"');
+    }
+}
+
 XmlDocument::XmlDocument() = default;
 
 XmlDocument::~XmlDocument() {
@@ -1195,8 +1281,12 @@ XmlDocument XmlDocument::parse(const QByteArray& bytes, QString* error,
     return parse(bytes, options, error);
 }
 
-XmlDocument XmlDocument::parse(const QByteArray& bytes, const XmlParseOptions& options,
-                               QString* error) {
+namespace {
+
+// A parser context over the bytes as the options want them read, its errors collected in
+// *state; null with *error set when there is none. *storage keeps converted bytes alive.
+xmlParserCtxtPtr openContext(const QByteArray& bytes, const XmlParseOptions& options,
+                             ParseState* state, QByteArray* storage, QString* error) {
     initLibxml();
     const QByteArray& httpCharset = options.httpCharset;
     // The document's own statement of its encoding wins; the server's charset applies only
@@ -1211,7 +1301,7 @@ XmlDocument XmlDocument::parse(const QByteArray& bytes, const XmlParseOptions& o
             chosen = "windows-1252";
     }
     xmlCharEncodingHandlerPtr serverEncoding = nullptr;
-    QByteArray converted;
+    QByteArray& converted = *storage;
     bool ignoreDeclaration = false;
     if (namesWindows1252(chosen)) {
         converted = windows1252ToUtf8(bytes);
@@ -1229,33 +1319,42 @@ XmlDocument XmlDocument::parse(const QByteArray& bytes, const XmlParseOptions& o
     if (ctxt == nullptr) {
         if (serverEncoding != nullptr)
             xmlCharEncCloseFunc(serverEncoding);
-        if (input.size() > INT_MAX) {
-            if (error)
-                *error = QStringLiteral("the document is too large");
-        } else if (error)
-            *error = input.isEmpty() ? QStringLiteral("the document is empty")
-                                     : QStringLiteral("out of memory");
-        return XmlDocument();
+        if (error)
+            *error = input.size() > INT_MAX ? QStringLiteral("the document is too large")
+                     : input.isEmpty()      ? QStringLiteral("the document is empty")
+                                            : QStringLiteral("out of memory");
+        return nullptr;
     }
     xmlCtxtUseOptions(ctxt, XML_PARSE_NONET | (ignoreDeclaration ? XML_PARSE_IGNORE_ENC : 0) |
                                 (options.recover ? XML_PARSE_RECOVER : 0));
-    ParseState state;
-    ThreadErrorRedirect redirect(&state);
-    ctxt->_private = &state;
+    ctxt->_private = state;
     ctxt->sax->serror = collectError;
     ctxt->sax->getEntity = getEntity;
     ctxt->sax->resolveEntity = refuseExternalEntity;
-    if (options.sink != nullptr)
-        attachSink(ctxt, &state, options.sink);
     // After the error handlers: a conversion failure is reported through them.
     if (serverEncoding != nullptr)
         xmlSwitchToEncoding(ctxt, serverEncoding);
+    return ctxt;
+}
 
+QString failureText(const ParseState& state) {
+    return state.error.isEmpty() ? QStringLiteral("not well-formed XML") : state.error;
+}
+
+} // namespace
+
+XmlDocument XmlDocument::parse(const QByteArray& bytes, const XmlParseOptions& options,
+                               QString* error) {
+    ParseState state;
+    ThreadErrorRedirect redirect(&state);
+    QByteArray storage;
+    xmlParserCtxtPtr ctxt = openContext(bytes, options, &state, &storage, error);
+    if (ctxt == nullptr)
+        return XmlDocument();
     xmlParseDocument(ctxt);
     xmlDocPtr doc = ctxt->myDoc;
     ctxt->myDoc = nullptr;
-    const bool stopped = options.sink != nullptr && options.sink->stopped();
-    const bool ok = (ctxt->wellFormed || options.recover) && !stopped && doc != nullptr &&
+    const bool ok = (ctxt->wellFormed || options.recover) && doc != nullptr &&
                     xmlDocGetRootElement(doc) != nullptr;
     xmlFreeParserCtxt(ctxt);
 
@@ -1263,9 +1362,7 @@ XmlDocument XmlDocument::parse(const QByteArray& bytes, const XmlParseOptions& o
         if (doc)
             xmlFreeDoc(doc);
         if (error)
-            *error = stopped               ? QStringLiteral("stopped")
-                     : state.error.isEmpty() ? QStringLiteral("not well-formed XML")
-                                             : state.error;
+            *error = failureText(state);
         return XmlDocument();
     }
     if (state.htmlEntityInAttribute)
@@ -1273,6 +1370,29 @@ XmlDocument XmlDocument::parse(const QByteArray& bytes, const XmlParseOptions& o
     if (error)
         error->clear();
     return XmlDocument(doc);
+}
+
+bool XmlDocument::stream(const QByteArray& bytes, const XmlParseOptions& options,
+                         XmlStreamReader* reader, QString* error) {
+    ParseState state;
+    ThreadErrorRedirect redirect(&state);
+    QByteArray storage;
+    xmlParserCtxtPtr ctxt = openContext(bytes, options, &state, &storage, error);
+    if (ctxt == nullptr)
+        return false;
+    attachStream(ctxt, &state, reader);
+    xmlParseDocument(ctxt);
+    reader->documentEnded();
+    const bool stopped = reader->stopped();
+    const bool ok = (ctxt->wellFormed || options.recover) && !stopped && state.sawElement;
+    // The document holds only what the prolog declared (entities, the DTD).
+    if (ctxt->myDoc != nullptr)
+        xmlFreeDoc(ctxt->myDoc);
+    ctxt->myDoc = nullptr;
+    xmlFreeParserCtxt(ctxt);
+    if (error)
+        *error = ok ? QString() : stopped ? QStringLiteral("stopped") : failureText(state);
+    return ok;
 }
 
 XmlDocument XmlDocument::fromFile(const QString& path, QString* error) {

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include <QByteArray>
@@ -86,21 +87,69 @@ private:
     _xmlNode* m_node = nullptr;
 };
 
-// Watches a parse as it goes (see XmlParseOptions::sink) and keeps the tree small: a
-// streaming reader that needs only parts of a large document drops the rest as it ends.
-class XmlParseSink {
+// One start tag as a stream reader meets it (see XmlStreamReader). Its texts point into
+// the parser's memory: valid only during the startElement call that hands it out, except
+// the names, which stay valid for the whole parse and are the same pointer for the same
+// name (libxml2 interns them).
+class XmlStartTag {
 public:
-    virtual ~XmlParseSink() = default;
-    // An element's start tag was read: it holds its attributes, not yet its children.
-    virtual void elementStarted(XmlNode element) = 0;
-    // An element ended with its whole subtree. Returning true frees it (it leaves the tree;
-    // handles on it and below become invalid). The document element is never freed.
-    virtual bool elementEnded(XmlNode element) = 0;
-    // Whether character data directly inside the open element is kept. Asked once for the
-    // character data between two element events: the answer holds until the next one.
-    virtual bool keepsText(XmlNode parent) = 0;
+    XmlStartTag(const unsigned char* localName, const unsigned char* prefix,
+                const unsigned char* uri, int namespaceCount, const unsigned char** namespaces,
+                int attributeCount, const unsigned char** attributes)
+        : m_localName(localName), m_prefix(prefix), m_uri(uri), m_namespaceCount(namespaceCount),
+          m_namespaces(namespaces), m_attributeCount(attributeCount), m_attributes(attributes) {}
+
+    const char* localName() const { return reinterpret_cast<const char*>(m_localName); }
+    const char* prefix() const { return reinterpret_cast<const char*>(m_prefix); } // or null
+    // Whether the element has this local name and no prefix (no namespace or a default
+    // one: RSS 1.0's "title", not "media:title").
+    bool hasName(const char* localName) const { return !m_prefix && hasLocalName(localName); }
+    bool hasLocalName(const char* localName) const;
+    // This local name in this namespace ("" asks for no namespace), whatever the prefix.
+    bool isNamed(const char* namespaceUri, const char* localName) const;
+    // Whether the element is in this namespace ("" for none).
+    bool inNamespace(const char* namespaceUri) const;
+    bool hasAttributes() const { return m_attributeCount > 0; }
+    // The attributes one by one, in document order.
+    int attributeCount() const { return m_attributeCount; }
+    const char* attributeLocalName(int i) const;
+    bool attributeHasPrefix(int i) const { return m_attributes[5 * i + 1] != nullptr; }
+    void attributeValue(int i, std::string* value) const;
+    // Whether the element has the attribute; if so, and value is given, *value becomes its
+    // text (UTF-8, references resolved). "prefix:local" matches a namespaced attribute; a
+    // plain name prefers the attribute without a namespace.
+    bool attribute(const char* name, std::string* value = nullptr) const;
+    // The start tag as XML, "<prefix:name xmlns:p=\"...\" a=\"...\"", without its closing
+    // ">" or "/>": the namespaces declared on it, then its attributes, their values escaped.
+    void appendXml(std::string* out) const;
+
+private:
+    const unsigned char* m_localName;
+    const unsigned char* m_prefix;
+    const unsigned char* m_uri;
+    int m_namespaceCount;
+    const unsigned char** m_namespaces; // prefix, URI pairs
+    int m_attributeCount;
+    const unsigned char** m_attributes; // local name, prefix, URI, value, value end
+};
+
+// Takes a document's events while libxml2 reads it, without any tree being built: each
+// element's start tag and end, and character data (text and CDATA, entity references in
+// it resolved) while takesText is set. Comments, processing instructions and the
+// references a document's own entities would expand to are not passed on.
+class XmlStreamReader {
+public:
+    virtual ~XmlStreamReader() = default;
+    virtual void startElement(const XmlStartTag& tag) = 0;
+    virtual void endElement() = 0;
+    virtual void characters(const char* utf8, int length) = 0;
+    // The parse is over, read to its end or not; the names handed out are still valid.
+    virtual void documentEnded() {}
     // Polled as elements end: true stops the parse, which then fails.
     virtual bool stopped() const { return false; }
+    // Whether characters() is called at all; the reader sets it as its needs change (most
+    // of a large document's text is wanted by no one).
+    bool takesText = false;
 };
 
 struct XmlParseOptions {
@@ -112,8 +161,6 @@ struct XmlParseOptions {
     // is read as windows-1252, as browsers read such pages (else its invalid bytes become
     // U+FFFD).
     bool guessWindows1252 = false;
-    // Comments and processing instructions are not kept when a sink watches.
-    XmlParseSink* sink = nullptr;
 };
 
 // An owned libxml2 document. Move-only.
@@ -135,6 +182,12 @@ public:
     // The same with the options above.
     static XmlDocument parse(const QByteArray& bytes, const XmlParseOptions& options,
                              QString* error = nullptr);
+    // Reads the document as parse() does (encodings, entities, the same safety) but builds
+    // no tree: its events go to reader. True when it was read to its end (with
+    // options.recover: as far as recovery got, when it held an element); else *error says
+    // why, "stopped" when the reader stopped it.
+    static bool stream(const QByteArray& bytes, const XmlParseOptions& options,
+                       XmlStreamReader* reader, QString* error = nullptr);
     // Reads the file and parses it as above; a missing or unreadable file is an error too.
     // Every error text of this function starts with the file's path.
     static XmlDocument fromFile(const QString& path, QString* error = nullptr);

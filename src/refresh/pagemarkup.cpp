@@ -22,7 +22,8 @@ void appendItem(const FeedItem& item, bool headingsOnly, const QUrl& base, QStri
         page->append(QLatin1String("</span><br />"));
     } else {
         page->append(QLatin1String("</span><p>"));
-        page->append(sanitizeHtml(item.description, base));
+        page->append(sanitizeHtml(item.description,
+                                  item.base.isEmpty() ? base : base.resolved(item.base)));
         page->append(QLatin1String("</p><br /><br />"));
     }
 }

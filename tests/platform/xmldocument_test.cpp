@@ -119,6 +119,16 @@ TEST(XmlDocument, BadUtf8BecomesReplacementCharactersAndLegacyEncodingsDecode) {
     EXPECT_FALSE(error.isEmpty());
 }
 
+TEST(XmlDocument, AnInvalidByteIsFoundWhereverItLiesInALongAsciiRun) {
+    for (int at = 0; at < 17; ++at) {
+        const QByteArray text = QByteArray(at, 'a') + "\xff" + QByteArray(20, 'b');
+        XmlDocument doc = XmlDocument::parse("<r>" + text + "</r>");
+        ASSERT_FALSE(doc.isNull()) << at;
+        EXPECT_EQ(doc.documentElement().text(),
+                  QString(at, u'a') + QChar(0xFFFD) + QString(20, u'b')) << at;
+    }
+}
+
 TEST(XmlDocument, TextIsTrimmedAndAMissingAttributeDiffersFromAnEmptyOne) {
     const XmlDocument doc = XmlDocument::parse(
         "<r url=''>\n  <a> one <b>two</b><![CDATA[ <three> ]]><!-- no --><?pi no?>\n</a>\t</r>");
@@ -199,4 +209,111 @@ TEST(XmlDocument, SaveAndReloadKeepsOrderAndAttributeTextsAndAFailedSaveChangesN
     EXPECT_FALSE(error.isEmpty());
     EXPECT_EQ(readFile(path), onDisk);
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1) << "no leftovers";
+}
+
+namespace {
+
+// Writes the events it is given as text: "<name a=value>" for a start tag (the attributes
+// it is told to look up), the characters, "/" for an end.
+class EventLog : public XmlStreamReader {
+public:
+    explicit EventLog(std::vector<const char*> attributes = {}, int stopAfterEnds = -1)
+        : m_attributes(std::move(attributes)), m_endsLeft(stopAfterEnds) {
+        takesText = true;
+    }
+    void startElement(const XmlStartTag& tag) override {
+        log += '<';
+        log += tag.localName();
+        std::string value;
+        for (const char* name : m_attributes)
+            if (tag.attribute(name, &value))
+                log += ' ' + std::string(name) + '=' + value;
+        log += '>';
+    }
+    void endElement() override {
+        log += '/';
+        --m_endsLeft;
+    }
+    void characters(const char* utf8, int length) override { log.append(utf8, std::size_t(length)); }
+    bool stopped() const override { return m_endsLeft == 0; }
+
+    std::string log;
+
+private:
+    std::vector<const char*> m_attributes;
+    int m_endsLeft;
+};
+
+std::string streamed(const QByteArray& xml, std::vector<const char*> attributes = {}) {
+    EventLog log(std::move(attributes));
+    QString error;
+    EXPECT_TRUE(XmlDocument::stream(xml, XmlParseOptions(), &log, &error)) << error.toStdString();
+    return log.log;
+}
+
+} // namespace
+
+TEST(XmlStream, EventsCarryWhatTheTreeWouldAndNothingMore) {
+    // Entities as the tree reads them: HTML names resolved in text and attributes, a
+    // document's own entities and external ones never expanded, CDATA literal.
+    EXPECT_EQ(streamed(readFile(dataPath("html-entities.xml")), {"alt"}),
+              "<rss>\n<channel>\n<title>Café\u00A0Noir — © 2024/\n<image alt=café & crème>/\n"
+              "<item><title>&nbsp; stays literal//\n/\n/");
+    EXPECT_EQ(streamed(readFile(dataPath("declared-entity.xml")), {"note"}),
+              "<r note=xy><t>beforeafter/<u>ab//");
+    EXPECT_EQ(streamed("<!DOCTYPE r [<!ENTITY x SYSTEM \"file:///etc/passwd\">]><r>a&x;b</r>"),
+              "<r>ab/");
+    EXPECT_EQ(streamed("<r><!--c-->a<?pi x?>b</r>"), "<r>ab/") << "no comments, no PIs";
+
+    // A plain name prefers the attribute without a prefix; "prefix:name" asks for that one.
+    EXPECT_EQ(streamed("<r xmlns:p='urn:p' p:a='1' a='2' p:b='3' xml:base='4'/>",
+                       {"a", "p:a", "b", "xml:base", "c"}),
+              "<r a=2 p:a=1 b=3 xml:base=4>/");
+}
+
+TEST(XmlStream, TextOnlyWhenTakenAndAStopOrDamageFailsTheRead) {
+    EventLog quiet;
+    quiet.takesText = false;
+    ASSERT_TRUE(XmlDocument::stream("<a>x<b>y</b></a>", XmlParseOptions(), &quiet));
+    EXPECT_EQ(quiet.log, "<a><b>//");
+
+    EventLog stopping({}, 1);
+    QString error;
+    EXPECT_FALSE(XmlDocument::stream("<a><b/><c/></a>", XmlParseOptions(), &stopping, &error));
+    EXPECT_EQ(stopping.log, "<a><b>/");
+    EXPECT_EQ(error, "stopped");
+
+    EventLog damaged;
+    EXPECT_FALSE(XmlDocument::stream("<a><b>x</a>", XmlParseOptions(), &damaged, &error));
+    EXPECT_TRUE(error.startsWith("line 1:")) << error.toStdString();
+    XmlParseOptions recover;
+    recover.recover = true;
+    EventLog recovered;
+    EXPECT_TRUE(XmlDocument::stream("<a><b>x</a>", recover, &recovered));
+    EXPECT_EQ(recovered.log.substr(0, 7), "<a><b>x");
+    EXPECT_FALSE(XmlDocument::stream("no markup", recover, &recovered));
+}
+
+namespace {
+
+class StartTagXml : public XmlStreamReader {
+public:
+    void startElement(const XmlStartTag& tag) override {
+        if (xml.empty())
+            tag.appendXml(&xml);
+    }
+    void endElement() override {}
+    void characters(const char*, int) override {}
+    std::string xml;
+};
+
+} // namespace
+
+TEST(XmlStream, AStartTagWritesBackAsXmlWithItsNamespacesAndEscapedValues) {
+    StartTagXml tag;
+    ASSERT_TRUE(XmlDocument::stream(
+        "<p:e xmlns:p='urn:p' xmlns='urn:d' a='1 &amp; &lt;2&gt; \"q\"' p:b='&#10;&#9;&#13;&eacute;'/>",
+        XmlParseOptions(), &tag));
+    EXPECT_EQ(tag.xml, "<p:e xmlns:p=\"urn:p\" xmlns=\"urn:d\" a=\"1 &amp; &lt;2&gt; &quot;q&quot;\" "
+                       "p:b=\"&#10;&#9;&#13;é\"");
 }

@@ -2,6 +2,7 @@
 
 #include "feed/feedparser.h"
 #include "refresh/pagemarkup.h"
+#include "testfiles.h"
 
 namespace quorvel {
 namespace {
@@ -112,6 +113,16 @@ TEST(PageMarkup, ArticleLimitCountsListedItemsAndTwoChannelsAreBothListed) {
     EXPECT_EQ(two.rfind("<a name='Second'></a><span class='heading'>Second</span>", 0), 0u)
         << "the last channel's title heads the feed";
     EXPECT_LT(two.find(">a</a>"), two.find(">b</a>"));
+}
+
+TEST(PageMarkup, RelativeUrlsInAtomContentResolveAgainstItsXmlBase) {
+    const std::string page =
+        render(test::readFile(QUORVEL_TEST_DATA "/feeds/atom/content-base.xml"), 10, false).page;
+    for (const char* url : {"href=\"https://r.example/feed/sub/posts/one.html\"",
+                            "src=\"https://r.example/img/two.png\"",
+                            "src=\"http://cdn.example/three.png\"",
+                            "src=\"https://r.example/feed/sub/four.png\""})
+        EXPECT_NE(page.find(url), std::string::npos) << url;
 }
 
 } // namespace
