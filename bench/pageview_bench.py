@@ -287,7 +287,7 @@ def main():
         times = [s for _, s in values if s is not None]
         print(f"  {view:5} {case:8} PSS {statistics.median(m[0] for m, _ in values):6.1f} MB  "
               f"RSS {statistics.median(m[1] for m, _ in values):6.1f} MB  page shown "
-              f"{statistics.median(times) if times else float('nan'):.2f} s")
+              f"{f'{statistics.median(times):.2f} s' if times else '-'}")
     shutil.rmtree(seed, ignore_errors=True)
 
 main()
