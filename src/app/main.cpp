@@ -148,9 +148,7 @@ int runOpmlExport(const CommandLine& line) {
     auto progress = [](int done, int total) {
         std::fprintf(stderr, "Looking up feed titles: %d of %d\n", done, total);
     };
-    // A feed the refresh keeps a copy of is not asked for again.
-    const FeedCache cache = FeedCache::ofDataFolder(store.folder());
-    auto kept = [&cache](const QString& url) { return cache.answerFor(url); };
+    const auto kept = FeedCache::ofDataFolder(store.folder()).keptAnswers();
     QString error;
     if (line.exportOpml == QLatin1String("-")) {
         QString text;

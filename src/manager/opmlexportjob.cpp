@@ -39,15 +39,13 @@ void OpmlExportJob::run() {
     QString text;
     QString error;
     int feeds = 0;
-    // A feed the refresh keeps a copy of is not asked for again.
-    const FeedCache cache = FeedCache::ofDataFolder(m_store.folder());
     bool written = buildOpmlExport(
         m_store, *m_fetcher, &text, &error,
         [&](int done, int total) {
             feeds = total;
             Q_EMIT progressed(done, total);
         },
-        [&cache](const QString& url) { return cache.answerFor(url); });
+        FeedCache::ofDataFolder(m_store.folder()).keptAnswers());
     // Titles cut short by a cancel would read "url not found": nothing is written then.
     if (m_fetcher->isCancelled()) {
         Q_EMIT finished(false, true, QString(), feeds);

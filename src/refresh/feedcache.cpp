@@ -244,6 +244,10 @@ std::optional<FetchResult> FeedCache::answerFor(const QString& url) const {
     return entry->answer();
 }
 
+std::function<std::optional<FetchResult>(const QString& url)> FeedCache::keptAnswers() const {
+    return [cache = *this](const QString& url) { return cache.answerFor(url); };
+}
+
 FeedCache FeedCache::ofDataFolder(const QString& dataFolder) {
     return FeedCache(dataFolder + QStringLiteral("/cache"));
 }

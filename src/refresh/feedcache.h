@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 
 #include <QByteArray>
@@ -59,6 +60,9 @@ public:
     // url's last good answer as the fetcher gave it (its body, charset and final address),
     // or nothing when the cache holds no body for url.
     std::optional<FetchResult> answerFor(const QString& url) const;
+    // answerFor as a function of its own, for those that must not ask again for a feed the
+    // refresh keeps a copy of (the OPML export's title lookup).
+    std::function<std::optional<FetchResult>(const QString& url)> keptAnswers() const;
     // Removes the entries of addresses not in keep, left-over temporary files, and then the
     // entries confirmed longest ago until all of them fit in the size limit.
     void prune(const QStringList& keep) const;
