@@ -955,29 +955,6 @@ bool XmlNode::hasName(QStringView name) const {
     return isElement() && elementNameMatches(m_node, name);
 }
 
-bool XmlNode::isElementNamed(const char* namespaceUri, const char* localName) const {
-    if (!hasLocalName(localName))
-        return false;
-    const char* uri = m_node->ns && m_node->ns->href
-                          ? reinterpret_cast<const char*>(m_node->ns->href)
-                          : "";
-    return std::strcmp(uri, namespaceUri) == 0;
-}
-
-QString XmlNode::innerXml() const {
-    if (!isElement())
-        return QString();
-    xmlBufferPtr buffer = xmlBufferCreate();
-    if (buffer == nullptr)
-        return QString();
-    for (xmlNodePtr child = m_node->children; child != nullptr; child = child->next)
-        xmlNodeDump(buffer, m_node->doc, child, 0, 0);
-    const QString xml = QString::fromUtf8(reinterpret_cast<const char*>(xmlBufferContent(buffer)),
-                                          xmlBufferLength(buffer));
-    xmlBufferFree(buffer);
-    return xml;
-}
-
 QString XmlNode::text() const {
     if (m_node == nullptr)
         return QString();
@@ -1063,13 +1040,6 @@ std::vector<XmlNode> XmlNode::childElements(const QString& localName) const {
         if (child->type == XML_ELEMENT_NODE &&
             (localName.isEmpty() || elementNameMatches(child, localName)))
             result.emplace_back(child);
-    return result;
-}
-
-std::vector<XmlNode> XmlNode::childNodes() const {
-    std::vector<XmlNode> result;
-    for (xmlNodePtr child = firstChildOf(m_node); child != nullptr; child = child->next)
-        result.emplace_back(child);
     return result;
 }
 

@@ -35,17 +35,10 @@ public:
     bool hasName(QStringView name) const;
     bool hasName(const char* localName) const; // a plain name only, no prefix
     bool hasAttributes() const;
-    // Whether this is an element of the given local name in the given namespace (an empty
-    // namespaceUri asks for an element in no namespace), whatever its prefix.
-    bool isElementNamed(const char* namespaceUri, const char* localName) const;
 
     // Text content of the node and all its descendants (text and CDATA), leading and
     // trailing white space trimmed. Entity references are not expanded.
     QString text() const;
-
-    // The children serialised as XML (markup kept, UTF-8 decoded), as the content of an
-    // element that holds inline XHTML.
-    QString innerXml() const;
 
     // The attribute's text, or nullopt when the element has no such attribute
     // (an attribute present with an empty text gives an empty string).
@@ -61,8 +54,6 @@ public:
     // Child elements, all or only those with the given local name (matched as above), in
     // document order.
     std::vector<XmlNode> childElements(const QString& localName = QString()) const;
-    // Every child node (elements, text, comments...), in document order.
-    std::vector<XmlNode> childNodes() const;
     XmlNode parent() const;
 
     // Appends child (a node of the same document, detached or not) as the last child.
