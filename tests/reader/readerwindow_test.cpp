@@ -139,7 +139,6 @@ TEST_F(ReaderWindowTest, AnUnchangedPageIsNotLoadedAgainAndAChangedOneIs) {
     ASSERT_TRUE(refreshed());
     QTest::qWait(300); // a load the cycle asked for would have started by now
     EXPECT_EQ(loads.count(), 0);
-    EXPECT_EQ(server.requests().last().header("If-None-Match"), "\"1\"");
 
     server.setRoute("/a", served(rssFeed("Alpha", 4)));
     ASSERT_TRUE(refreshed());
