@@ -174,23 +174,5 @@ TEST_F(BadFeeds, OneRefreshSurvivesEveryBadFeedAndPagesOnlyTheSafeParts) {
     }
 }
 
-TEST_F(BadFeeds, FeedsNotDoneByTheCycleDeadlineCountAsBadAndTheRestIsPaged) {
-    server.setRoute("/stalled", served(rssFeed("Stalled", 1), 30000));
-    server.setRoute("/late", served(rssFeed("Late", 1), 30000));
-    FetchLimits limits;
-    limits.batchTimeoutMs = 1000;
-    CurlFetcher fetcher(limits);
-
-    const double seconds =
-        refresh({server.url("/stalled"), server.url("/alpha"), server.url("/late")}, fetcher);
-    EXPECT_GT(seconds, 0.9);
-    EXPECT_LT(seconds, 8.0);
-    EXPECT_TRUE(page.contains("Alpha item 1"));
-    EXPECT_FALSE(page.contains("Stalled") || page.contains("Late"));
-    EXPECT_EQ(logLines.size(), 3);
-    EXPECT_EQ(logged(server.url("/stalled")), 1);
-    EXPECT_EQ(logged(server.url("/late")), 1);
-}
-
 } // namespace
 } // namespace quorvel
