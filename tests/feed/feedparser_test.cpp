@@ -235,6 +235,12 @@ TEST(RssFeed, DamagedDocumentsAreReadAsReadersReadThem) {
     EXPECT_EQ(noItems.status, FeedParseStatus::Failed) << "a recovered feed needs an item";
     EXPECT_FALSE(noItems.error.isEmpty());
 
+    // The recovery read keeps the safety rules: no entity is expanded, nothing is read.
+    const Feed entities = loaded("rss/cut-off-with-entities.xml");
+    ASSERT_FALSE(entities.items.empty());
+    const QString text = entities.items.front().title + entities.items.front().description;
+    EXPECT_FALSE(text.contains("EXPANDED") || text.contains("root:")) << text.toStdString();
+
     const Feed cp1252 = loaded("rss/windows-1252-undeclared.xml");
     EXPECT_EQ(cp1252.title, QString::fromUtf8("Café “quoted”"));
     EXPECT_EQ(field(cp1252, &FeedItem::title), QStringList({QString::fromUtf8("€ sign")}));
